@@ -1,0 +1,226 @@
+#pragma once
+// The one seam between Tessel and the operating system. Every platform call
+// of the system goes through `Platform`, whose operations carry the Win32
+// names. `platform/win32` makes the real calls; `platform/sim` is a simulated
+// desktop for the host tests. Nothing above this header includes <windows.h>:
+// handles are opaque integers and records mirror the Win32 ones field by field.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tessel {
+
+using WindowHandle = std::uintptr_t;
+using MonitorHandle = std::uintptr_t;
+using ProcessHandle = std::uintptr_t;
+using FileHandle = std::uintptr_t;
+using ModuleHandle = std::uintptr_t;
+using HResult = std::int32_t;
+
+constexpr FileHandle InvalidHandleValue = ~FileHandle{0};
+
+struct Point {
+    std::int32_t X = 0;
+    std::int32_t Y = 0;
+    friend bool operator==(const Point&, const Point&) = default;
+};
+
+struct Rect {
+    std::int32_t Left = 0;
+    std::int32_t Top = 0;
+    std::int32_t Right = 0;
+    std::int32_t Bottom = 0;
+    std::int32_t Width() const { return Right - Left; }
+    std::int32_t Height() const { return Bottom - Top; }
+    friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+// MONITORINFO
+struct MonitorInfo {
+    std::uint32_t cbSize = 0;
+    Rect rcMonitor;
+    Rect rcWork;
+    std::uint32_t dwFlags = 0;
+};
+constexpr std::uint32_t MonitorInfoSize = 40;
+
+// SHELLEXECUTEINFOW; the fields a launch sets, in the platform's order.
+struct ShellExecuteInfo {
+    std::uint32_t cbSize = 0;
+    std::uint32_t fMask = 0;
+    WindowHandle hwnd = 0;
+    const char16_t* lpVerb = nullptr;
+    const char16_t* lpFile = nullptr;
+    const char16_t* lpParameters = nullptr;
+    const char16_t* lpDirectory = nullptr;
+    std::int32_t nShow = 0;
+    std::uintptr_t hInstApp = 0;
+    void* lpIDList = nullptr;
+    const char16_t* lpClass = nullptr;
+    std::uintptr_t hkeyClass = 0;
+    std::uint32_t dwHotKey = 0;
+    std::uintptr_t hIcon = 0;
+    ProcessHandle hProcess = 0;
+};
+// sizeof(SHELLEXECUTEINFOW) on the target: 60 bytes for a 32-bit program.
+constexpr std::uint32_t ShellExecuteInfoSize = sizeof(void*) == 4 ? 60 : 112;
+
+// OSVERSIONINFOEXW; its first 276 bytes are OSVERSIONINFOW.
+struct OsVersionInfo {
+    std::uint32_t dwOSVersionInfoSize = 0;
+    std::uint32_t dwMajorVersion = 0;
+    std::uint32_t dwMinorVersion = 0;
+    std::uint32_t dwBuildNumber = 0;
+    std::uint32_t dwPlatformId = 0;
+    char16_t szCSDVersion[128] = {};
+    std::uint16_t wServicePackMajor = 0;
+    std::uint16_t wServicePackMinor = 0;
+    std::uint16_t wSuiteMask = 0;
+    std::uint8_t wProductType = 0;
+    std::uint8_t wReserved = 0;
+};
+constexpr std::uint32_t OsVersionInfoSize = 276;
+constexpr std::uint32_t OsVersionInfoExSize = 284;
+
+// VS_FIXEDFILEINFO
+struct FixedFileInfo {
+    std::uint32_t dwSignature = 0;
+    std::uint32_t dwStrucVersion = 0;
+    std::uint32_t dwFileVersionMS = 0;
+    std::uint32_t dwFileVersionLS = 0;
+    std::uint32_t dwProductVersionMS = 0;
+    std::uint32_t dwProductVersionLS = 0;
+    std::uint32_t dwFileFlagsMask = 0;
+    std::uint32_t dwFileFlags = 0;
+    std::uint32_t dwFileOS = 0;
+    std::uint32_t dwFileType = 0;
+    std::uint32_t dwFileSubtype = 0;
+    std::uint32_t dwFileDateMS = 0;
+    std::uint32_t dwFileDateLS = 0;
+};
+
+// WKSTA_INFO_100
+struct WkstaInfo100 {
+    std::uint32_t wki100_platform_id = 0;
+    const char16_t* wki100_computername = nullptr;
+    const char16_t* wki100_langroup = nullptr;
+    std::uint32_t wki100_ver_major = 0;
+    std::uint32_t wki100_ver_minor = 0;
+};
+
+// MEMORY_BASIC_INFORMATION, the fields the failure report reads.
+struct MemoryBasicInformation {
+    std::uintptr_t BaseAddress = 0;
+    std::uintptr_t AllocationBase = 0;
+    std::uintptr_t RegionSize = 0;
+    std::uint32_t State = 0;
+};
+
+// Constants of the calls, with the platform's values.
+constexpr std::uint32_t SEE_MASK_NOCLOSEPROCESS = 0x40;
+constexpr std::int32_t SW_SHOW = 5;
+constexpr std::uint32_t INFINITE = 0xFFFFFFFF;
+constexpr std::uint32_t MONITOR_DEFAULTTONEAREST = 2;
+constexpr std::uint32_t GA_PARENT = 1;
+constexpr std::uint32_t DWMWA_EXTENDED_FRAME_BOUNDS = 9;
+constexpr std::uint32_t GENERIC_READ = 0x80000000;
+constexpr std::uint32_t FILE_SHARE_READ = 1;
+constexpr std::uint32_t OPEN_EXISTING = 3;
+constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr std::uint32_t FILE_BEGIN = 0;
+constexpr std::uint32_t FILE_CURRENT = 1;
+constexpr std::uint32_t FILE_END = 2;
+constexpr std::uint32_t INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
+constexpr std::uint32_t FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x100;
+constexpr std::uint32_t FORMAT_MESSAGE_IGNORE_INSERTS = 0x200;
+constexpr std::uint32_t FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
+constexpr std::uint32_t FORMAT_MESSAGE_ARGUMENT_ARRAY = 0x2000;
+constexpr std::uint32_t MB_ERR_INVALID_CHARS = 8;
+constexpr std::uint32_t CP_UTF8 = 65001;
+constexpr std::uint32_t MEM_COMMIT = 0x1000;
+constexpr std::uint32_t MEM_FREE = 0x10000;
+constexpr std::uint32_t EXCEPTION_CONTINUE_SEARCH = 0;
+constexpr HResult S_OK = 0;
+
+/// Called once per top-level window by `EnumWindows`; answering false ends
+/// the enumeration.
+using EnumWindowsProc = bool (*)(WindowHandle window, std::intptr_t param);
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Command line and launch.
+    virtual const char16_t* GetCommandLineW() = 0;
+    virtual bool ShellExecuteExW(ShellExecuteInfo* info) = 0;
+    virtual std::uint32_t WaitForInputIdle(ProcessHandle process, std::uint32_t milliseconds) = 0;
+    virtual std::uint32_t GetProcessId(ProcessHandle process) = 0;
+    virtual bool CloseHandle(std::uintptr_t handle) = 0;
+
+    // Files and text.
+    virtual FileHandle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t share,
+                                   std::uint32_t creation, std::uint32_t attributes) = 0;
+    virtual std::uint32_t SetFilePointer(FileHandle file, std::int32_t distance, std::uint32_t method) = 0;
+    virtual bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* read) = 0;
+    /// Writes the full path into `buffer` and answers its length, or, when
+    /// `size` is too small, the size needed; 0 when no path is formed.
+    virtual std::uint32_t GetFullPathNameW(const char16_t* name, std::uint32_t size, char16_t* buffer) = 0;
+    virtual std::uint32_t GetLastError() = 0;
+    /// FORMAT_MESSAGE_ALLOCATE_BUFFER is the only form used: the platform's
+    /// text for `messageId` is stored in `*buffer`, to be released with
+    /// `LocalFree`; the answer is its length (0 when there is none).
+    virtual std::uint32_t FormatMessageW(std::uint32_t flags, std::uint32_t messageId, std::uint32_t languageId,
+                                         char16_t** buffer) = 0;
+    virtual void LocalFree(void* memory) = 0;
+    virtual std::uint32_t GetACP() = 0;
+    virtual bool GetCPInfo(std::uint32_t codePage) = 0;
+    virtual int MultiByteToWideChar(std::uint32_t codePage, std::uint32_t flags, const char* bytes, int count,
+                                    char16_t* out, int outCount) = 0;
+
+    // Window texts: at most size - 1 units and a terminating zero.
+    virtual int GetWindowTextW(WindowHandle window, char16_t* buffer, int size) = 0;
+    virtual int GetClassNameW(WindowHandle window, char16_t* buffer, int size) = 0;
+
+    // Windows and monitors.
+    virtual bool EnumWindows(EnumWindowsProc proc, std::intptr_t param) = 0;
+    virtual std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) = 0;
+    virtual bool IsWindowVisible(WindowHandle window) = 0;
+    virtual bool IsIconic(WindowHandle window) = 0;
+    virtual MonitorHandle MonitorFromWindow(WindowHandle window, std::uint32_t flags) = 0;
+    virtual bool GetMonitorInfoW(MonitorHandle monitor, MonitorInfo* info) = 0;
+    virtual WindowHandle GetAncestor(WindowHandle window, std::uint32_t flags) = 0;
+    virtual WindowHandle GetDesktopWindow() = 0;
+    virtual bool GetWindowRect(WindowHandle window, Rect* rect) = 0;
+    virtual bool MoveWindow(WindowHandle window, std::int32_t x, std::int32_t y, std::int32_t width,
+                            std::int32_t height, bool repaint) = 0;
+
+    // Desktop window manager, resolved from "DWMAPI.DLL" on the first call of
+    // each function; a module or function that cannot be resolved raises
+    // EExternalException with code C06D007E or C06D007F.
+    virtual HResult DwmIsCompositionEnabled(std::int32_t* enabled) = 0;
+    virtual HResult DwmGetWindowAttribute(WindowHandle window, std::uint32_t attribute, void* value,
+                                          std::uint32_t size) = 0;
+
+    // Version facts.
+    virtual bool GetVersionExW(OsVersionInfo* info) = 0;
+    virtual std::uint32_t GetFileVersionInfoSizeW(const char16_t* name) = 0;
+    virtual bool GetFileVersionInfoW(const char16_t* name, std::uint32_t size, void* block) = 0;
+    virtual bool VerQueryValueW(const void* block, const char16_t* subBlock, const void** value,
+                                std::uint32_t* length) = 0;
+    virtual std::uint32_t NetWkstaGetInfo(const char16_t* server, std::uint32_t level, void** buffer) = 0;
+    virtual std::uint32_t NetApiBufferFree(void* buffer) = 0;
+
+    // Failure path.
+    virtual std::size_t VirtualQuery(const void* address, MemoryBasicInformation* info) = 0;
+    /// Module 0 names the program's own executable.
+    virtual std::uint32_t GetModuleFileNameW(ModuleHandle module, char16_t* buffer, std::uint32_t size) = 0;
+    virtual int LoadStringW(unsigned id, char16_t* buffer, int size) = 0;
+    virtual int MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption,
+                            std::uint32_t style) = 0;
+};
+
+/// The platform in force; set once at start-up (or by a test).
+Platform& Os();
+void SetPlatform(Platform* platform);
+
+}  // namespace tessel

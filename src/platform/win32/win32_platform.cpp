@@ -1,0 +1,282 @@
+// The seam's header comes first: <windows.h> then turns the platform's
+// constant names into macros of the same values, which is harmless here.
+#include "platform/win32/win32_platform.h"
+
+#include <windows.h>
+#include <lm.h>
+#include <shellapi.h>
+
+#include <cstddef>
+#include <exception>
+
+#include "runtime/exception.h"
+#include "runtime/string_table.h"
+#include "runtime/text_format.h"
+
+namespace tessel {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+static_assert(sizeof(Rect) == sizeof(RECT));
+static_assert(sizeof(MonitorInfo) == sizeof(MONITORINFO) && sizeof(MONITORINFO) == MonitorInfoSize);
+static_assert(sizeof(OsVersionInfo) == sizeof(OSVERSIONINFOEXW) && sizeof(OSVERSIONINFOEXW) == OsVersionInfoExSize);
+static_assert(sizeof(OSVERSIONINFOW) == OsVersionInfoSize);
+static_assert(sizeof(FixedFileInfo) == sizeof(VS_FIXEDFILEINFO));
+static_assert(sizeof(WkstaInfo100) == sizeof(WKSTA_INFO_100) &&
+              offsetof(WkstaInfo100, wki100_ver_minor) == offsetof(WKSTA_INFO_100, wki100_ver_minor));
+static_assert(sizeof(SHELLEXECUTEINFOW) == ShellExecuteInfoSize);
+
+namespace {
+
+const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+wchar_t* W(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+HWND Hwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
+HANDLE Handle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// A C++ exception must not unwind through the platform's frames of the
+// enumeration, so the callback hands it back across them to the caller.
+struct EnumContext {
+    EnumWindowsProc Proc;
+    std::intptr_t Param;
+    std::exception_ptr Failure;
+};
+
+BOOL CALLBACK EnumTrampoline(HWND window, LPARAM param) {
+    auto* context = reinterpret_cast<EnumContext*>(param);
+    try {
+        return context->Proc(reinterpret_cast<WindowHandle>(window), context->Param) ? static_cast<BOOL>(-1) : FALSE;
+    } catch (...) {
+        context->Failure = std::current_exception();
+        return FALSE;
+    }
+}
+
+// The desktop window manager is absent from older systems, so its functions
+// are resolved on their first call, each by itself, and never linked.
+constexpr DWORD DelayLoadModuleNotFound = 0xC06D007E;
+constexpr DWORD DelayLoadProcNotFound = 0xC06D007F;
+
+[[noreturn]] void RaiseDelayLoadFailure(DWORD code) {
+    Raise<EExternalException>(FormatText(LoadResString(SExternalException), {static_cast<unsigned>(code)}));
+}
+
+FARPROC ResolveDwmFunction(const char* name) {
+    static HMODULE module = nullptr;
+    if (module == nullptr) module = ::LoadLibraryA("DWMAPI.DLL");
+    if (module == nullptr) RaiseDelayLoadFailure(DelayLoadModuleNotFound);
+    const FARPROC function = ::GetProcAddress(module, name);
+    if (function == nullptr) RaiseDelayLoadFailure(DelayLoadProcNotFound);
+    return function;
+}
+
+template <class Function>
+Function DwmFunction(Function& slot, const char* name) {
+    if (slot == nullptr) slot = reinterpret_cast<Function>(reinterpret_cast<void*>(ResolveDwmFunction(name)));
+    return slot;
+}
+
+using DwmIsCompositionEnabledFn = HRESULT(WINAPI*)(BOOL*);
+using DwmGetWindowAttributeFn = HRESULT(WINAPI*)(HWND, DWORD, PVOID, DWORD);
+DwmIsCompositionEnabledFn DwmIsCompositionEnabledSlot = nullptr;
+DwmGetWindowAttributeFn DwmGetWindowAttributeSlot = nullptr;
+
+}  // namespace
+
+// ---- Command line and launch -------------------------------------------
+
+const char16_t* Win32Platform::GetCommandLineW() { return reinterpret_cast<const char16_t*>(::GetCommandLineW()); }
+
+bool Win32Platform::ShellExecuteExW(ShellExecuteInfo* info) {
+    SHELLEXECUTEINFOW record{};
+    record.cbSize = info->cbSize;
+    record.fMask = info->fMask;
+    record.hwnd = Hwnd(info->hwnd);
+    record.lpVerb = W(info->lpVerb);
+    record.lpFile = W(info->lpFile);
+    record.lpParameters = W(info->lpParameters);
+    record.lpDirectory = W(info->lpDirectory);
+    record.nShow = info->nShow;
+    const BOOL launched = ::ShellExecuteExW(&record);
+    info->hInstApp = reinterpret_cast<std::uintptr_t>(record.hInstApp);
+    info->hProcess = reinterpret_cast<ProcessHandle>(record.hProcess);
+    return launched != FALSE;
+}
+
+std::uint32_t Win32Platform::WaitForInputIdle(ProcessHandle process, std::uint32_t milliseconds) {
+    return ::WaitForInputIdle(Handle(process), milliseconds);
+}
+
+std::uint32_t Win32Platform::GetProcessId(ProcessHandle process) {
+    return process == 0 ? 0 : ::GetProcessId(Handle(process));
+}
+
+bool Win32Platform::CloseHandle(std::uintptr_t handle) { return ::CloseHandle(Handle(handle)) != FALSE; }
+
+// ---- Files and text ----------------------------------------------------
+
+FileHandle Win32Platform::CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t share,
+                                      std::uint32_t creation, std::uint32_t attributes) {
+    return reinterpret_cast<FileHandle>(::CreateFileW(W(name), access, share, nullptr, creation, attributes, nullptr));
+}
+
+std::uint32_t Win32Platform::SetFilePointer(FileHandle file, std::int32_t distance, std::uint32_t method) {
+    return ::SetFilePointer(Handle(file), distance, nullptr, method);
+}
+
+bool Win32Platform::ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* read) {
+    DWORD done = 0;
+    const BOOL ok = ::ReadFile(Handle(file), buffer, count, &done, nullptr);
+    *read = done;
+    return ok != FALSE;
+}
+
+std::uint32_t Win32Platform::GetFullPathNameW(const char16_t* name, std::uint32_t size, char16_t* buffer) {
+    return ::GetFullPathNameW(W(name), size, W(buffer), nullptr);
+}
+
+std::uint32_t Win32Platform::GetLastError() { return ::GetLastError(); }
+
+std::uint32_t Win32Platform::FormatMessageW(std::uint32_t flags, std::uint32_t messageId, std::uint32_t languageId,
+                                            char16_t** buffer) {
+    *buffer = nullptr;
+    return ::FormatMessageW(flags, nullptr, messageId, languageId, reinterpret_cast<LPWSTR>(buffer), 0, nullptr);
+}
+
+void Win32Platform::LocalFree(void* memory) { ::LocalFree(memory); }
+
+std::uint32_t Win32Platform::GetACP() { return ::GetACP(); }
+
+bool Win32Platform::GetCPInfo(std::uint32_t codePage) {
+    CPINFO info;
+    return ::GetCPInfo(codePage, &info) != FALSE;
+}
+
+int Win32Platform::MultiByteToWideChar(std::uint32_t codePage, std::uint32_t flags, const char* bytes, int count,
+                                       char16_t* out, int outCount) {
+    return ::MultiByteToWideChar(codePage, flags, bytes, count, W(out), outCount);
+}
+
+// ---- Windows and monitors ----------------------------------------------
+
+int Win32Platform::GetWindowTextW(WindowHandle window, char16_t* buffer, int size) {
+    return ::GetWindowTextW(Hwnd(window), W(buffer), size);
+}
+
+int Win32Platform::GetClassNameW(WindowHandle window, char16_t* buffer, int size) {
+    return ::GetClassNameW(Hwnd(window), W(buffer), size);
+}
+
+bool Win32Platform::EnumWindows(EnumWindowsProc proc, std::intptr_t param) {
+    EnumContext context{proc, param, nullptr};
+    const BOOL completed = ::EnumWindows(&EnumTrampoline, reinterpret_cast<LPARAM>(&context));
+    if (context.Failure) std::rethrow_exception(context.Failure);
+    return completed != FALSE;
+}
+
+std::uint32_t Win32Platform::GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) {
+    DWORD id = 0;
+    const DWORD thread = ::GetWindowThreadProcessId(Hwnd(window), &id);
+    if (processId != nullptr) *processId = id;
+    return thread;
+}
+
+bool Win32Platform::IsWindowVisible(WindowHandle window) { return ::IsWindowVisible(Hwnd(window)) != FALSE; }
+
+bool Win32Platform::IsIconic(WindowHandle window) { return ::IsIconic(Hwnd(window)) != FALSE; }
+
+MonitorHandle Win32Platform::MonitorFromWindow(WindowHandle window, std::uint32_t flags) {
+    return reinterpret_cast<MonitorHandle>(::MonitorFromWindow(Hwnd(window), flags));
+}
+
+bool Win32Platform::GetMonitorInfoW(MonitorHandle monitor, MonitorInfo* info) {
+    return ::GetMonitorInfoW(reinterpret_cast<HMONITOR>(monitor), reinterpret_cast<MONITORINFO*>(info)) != FALSE;
+}
+
+WindowHandle Win32Platform::GetAncestor(WindowHandle window, std::uint32_t flags) {
+    return reinterpret_cast<WindowHandle>(::GetAncestor(Hwnd(window), flags));
+}
+
+WindowHandle Win32Platform::GetDesktopWindow() { return reinterpret_cast<WindowHandle>(::GetDesktopWindow()); }
+
+bool Win32Platform::GetWindowRect(WindowHandle window, Rect* rect) {
+    return ::GetWindowRect(Hwnd(window), reinterpret_cast<RECT*>(rect)) != FALSE;
+}
+
+bool Win32Platform::MoveWindow(WindowHandle window, std::int32_t x, std::int32_t y, std::int32_t width,
+                               std::int32_t height, bool repaint) {
+    return ::MoveWindow(Hwnd(window), x, y, width, height, repaint ? static_cast<BOOL>(-1) : FALSE) != FALSE;
+}
+
+// ---- Desktop window manager --------------------------------------------
+
+HResult Win32Platform::DwmIsCompositionEnabled(std::int32_t* enabled) {
+    BOOL flag = FALSE;
+    const HRESULT result = DwmFunction(DwmIsCompositionEnabledSlot, "DwmIsCompositionEnabled")(&flag);
+    *enabled = flag;
+    return result;
+}
+
+HResult Win32Platform::DwmGetWindowAttribute(WindowHandle window, std::uint32_t attribute, void* value,
+                                             std::uint32_t size) {
+    return DwmFunction(DwmGetWindowAttributeSlot, "DwmGetWindowAttribute")(Hwnd(window), attribute, value, size);
+}
+
+// ---- Version facts -----------------------------------------------------
+
+bool Win32Platform::GetVersionExW(OsVersionInfo* info) {
+    return ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(info)) != FALSE;
+}
+
+std::uint32_t Win32Platform::GetFileVersionInfoSizeW(const char16_t* name) {
+    DWORD handle = 0;
+    return ::GetFileVersionInfoSizeW(W(name), &handle);
+}
+
+bool Win32Platform::GetFileVersionInfoW(const char16_t* name, std::uint32_t size, void* block) {
+    return ::GetFileVersionInfoW(W(name), 0, size, block) != FALSE;
+}
+
+bool Win32Platform::VerQueryValueW(const void* block, const char16_t* subBlock, const void** value,
+                                   std::uint32_t* length) {
+    void* found = nullptr;
+    UINT size = 0;
+    const BOOL ok = ::VerQueryValueW(block, W(subBlock), &found, &size);
+    *value = found;
+    *length = size;
+    return ok != FALSE;
+}
+
+std::uint32_t Win32Platform::NetWkstaGetInfo(const char16_t* server, std::uint32_t level, void** buffer) {
+    LPBYTE data = nullptr;
+    const NET_API_STATUS status = ::NetWkstaGetInfo(const_cast<LMSTR>(W(server)), level, &data);
+    *buffer = data;
+    return status;
+}
+
+std::uint32_t Win32Platform::NetApiBufferFree(void* buffer) { return ::NetApiBufferFree(buffer); }
+
+// ---- Failure path ------------------------------------------------------
+
+std::size_t Win32Platform::VirtualQuery(const void* address, MemoryBasicInformation* info) {
+    MEMORY_BASIC_INFORMATION region{};
+    const SIZE_T size = ::VirtualQuery(address, &region, sizeof(region));
+    info->BaseAddress = reinterpret_cast<std::uintptr_t>(region.BaseAddress);
+    info->AllocationBase = reinterpret_cast<std::uintptr_t>(region.AllocationBase);
+    info->RegionSize = region.RegionSize;
+    info->State = region.State;
+    return size;
+}
+
+std::uint32_t Win32Platform::GetModuleFileNameW(ModuleHandle module, char16_t* buffer, std::uint32_t size) {
+    return ::GetModuleFileNameW(reinterpret_cast<HMODULE>(module), W(buffer), size);
+}
+
+int Win32Platform::LoadStringW(unsigned id, char16_t* buffer, int size) {
+    return ::LoadStringW(::GetModuleHandleW(nullptr), id, W(buffer), size);
+}
+
+int Win32Platform::MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption,
+                               std::uint32_t style) {
+    return ::MessageBoxW(Hwnd(owner), W(text), W(caption), style);
+}
+
+}  // namespace tessel

@@ -1,0 +1,62 @@
+#pragma once
+// The real side of the seam: each operation makes the Win32 call it names.
+#include "platform/platform.h"
+
+namespace tessel {
+
+class Win32Platform final : public Platform {
+public:
+    const char16_t* GetCommandLineW() override;
+    bool ShellExecuteExW(ShellExecuteInfo* info) override;
+    std::uint32_t WaitForInputIdle(ProcessHandle process, std::uint32_t milliseconds) override;
+    std::uint32_t GetProcessId(ProcessHandle process) override;
+    bool CloseHandle(std::uintptr_t handle) override;
+
+    FileHandle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
+                           std::uint32_t attributes) override;
+    std::uint32_t SetFilePointer(FileHandle file, std::int32_t distance, std::uint32_t method) override;
+    bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* read) override;
+    std::uint32_t GetFullPathNameW(const char16_t* name, std::uint32_t size, char16_t* buffer) override;
+    std::uint32_t GetLastError() override;
+    std::uint32_t FormatMessageW(std::uint32_t flags, std::uint32_t messageId, std::uint32_t languageId,
+                                 char16_t** buffer) override;
+    void LocalFree(void* memory) override;
+    std::uint32_t GetACP() override;
+    bool GetCPInfo(std::uint32_t codePage) override;
+    int MultiByteToWideChar(std::uint32_t codePage, std::uint32_t flags, const char* bytes, int count, char16_t* out,
+                            int outCount) override;
+
+    int GetWindowTextW(WindowHandle window, char16_t* buffer, int size) override;
+    int GetClassNameW(WindowHandle window, char16_t* buffer, int size) override;
+
+    bool EnumWindows(EnumWindowsProc proc, std::intptr_t param) override;
+    std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) override;
+    bool IsWindowVisible(WindowHandle window) override;
+    bool IsIconic(WindowHandle window) override;
+    MonitorHandle MonitorFromWindow(WindowHandle window, std::uint32_t flags) override;
+    bool GetMonitorInfoW(MonitorHandle monitor, MonitorInfo* info) override;
+    WindowHandle GetAncestor(WindowHandle window, std::uint32_t flags) override;
+    WindowHandle GetDesktopWindow() override;
+    bool GetWindowRect(WindowHandle window, Rect* rect) override;
+    bool MoveWindow(WindowHandle window, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
+                    bool repaint) override;
+
+    HResult DwmIsCompositionEnabled(std::int32_t* enabled) override;
+    HResult DwmGetWindowAttribute(WindowHandle window, std::uint32_t attribute, void* value,
+                                  std::uint32_t size) override;
+
+    bool GetVersionExW(OsVersionInfo* info) override;
+    std::uint32_t GetFileVersionInfoSizeW(const char16_t* name) override;
+    bool GetFileVersionInfoW(const char16_t* name, std::uint32_t size, void* block) override;
+    bool VerQueryValueW(const void* block, const char16_t* subBlock, const void** value,
+                        std::uint32_t* length) override;
+    std::uint32_t NetWkstaGetInfo(const char16_t* server, std::uint32_t level, void** buffer) override;
+    std::uint32_t NetApiBufferFree(void* buffer) override;
+
+    std::size_t VirtualQuery(const void* address, MemoryBasicInformation* info) override;
+    std::uint32_t GetModuleFileNameW(ModuleHandle module, char16_t* buffer, std::uint32_t size) override;
+    int LoadStringW(unsigned id, char16_t* buffer, int size) override;
+    int MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption, std::uint32_t style) override;
+};
+
+}  // namespace tessel
