@@ -1,0 +1,76 @@
+#include "main/tessel.h"
+
+#include "main/command_line.h"
+#include "main/window_pass.h"
+#include "platform/platform.h"
+#include "rules/string_list.h"
+
+namespace tessel {
+
+std::unique_ptr<TStringList> ExclusionRules;
+
+namespace {
+
+bool IsOption(const std::u16string& argument) {
+    return argument.size() == 2 && (argument[0] == u'-' || argument[0] == u'/');
+}
+
+void LoadRulesFile(const std::u16string& fileName) {
+    TStringList rules;
+    rules.LoadFromFile(fileName);
+    ExclusionRules->AddStrings(rules);
+}
+
+void LaunchAndPass(const std::u16string& entry) {
+    // Both texts outlive the launch call, which only borrows them.
+    const std::u16string directory = GetDirectoryPart(entry);
+    ShellExecuteInfo info{};
+    info.cbSize = ShellExecuteInfoSize;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = u"open";
+    info.lpFile = entry.c_str();
+    info.lpDirectory = directory.c_str();
+    info.nShow = SW_SHOW;
+    if (!Os().ShellExecuteExW(&info)) return;
+    Os().WaitForInputIdle(info.hProcess, INFINITE);
+    TargetProcessId = Os().GetProcessId(info.hProcess);
+    WindowPass();
+    Os().CloseHandle(info.hProcess);
+}
+
+}  // namespace
+
+void RunDriver() {
+    TStringList programs;
+    // The command line cannot change during the run, so it is split once;
+    // asking for every argument afresh would cost time quadratic in its length.
+    const std::vector<std::u16string> arguments = SplitArguments(CommandLineText());
+    const auto argument = [&](std::size_t i) { return i < arguments.size() ? arguments[i] : std::u16string(); };
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::u16string& a = arguments[i];
+        if (!IsOption(a)) {
+            programs.Add(a);
+        } else if (a[1] == u'E' || a[1] == u'e') {
+            LoadRulesFile(argument(i + 1));
+            ++i;
+        }
+    }
+    if (programs.Count() == 0) {
+        TargetProcessId = 0;
+        WindowPass();
+        return;
+    }
+    const int count = programs.Count();
+    for (int i = 0; i < count; ++i) LaunchAndPass(programs.Strings(i));
+}
+
+void MainBlock() {
+    ExclusionRules = std::make_unique<TStringList>();
+    struct ReleaseRules {
+        ~ReleaseRules() { ExclusionRules.reset(); }
+    } releaseRules;
+    ExclusionRules->Add(BuiltInRule);
+    RunDriver();
+}
+
+}  // namespace tessel

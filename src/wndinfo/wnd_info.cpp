@@ -1,0 +1,63 @@
+#include "wndinfo/wnd_info.h"
+
+#include <vector>
+
+#include "masks/mask.h"
+#include "runtime/version.h"
+
+namespace tessel {
+
+namespace {
+
+constexpr int TextBufferSize = 260;
+
+std::u16string ReadWindowText(WindowHandle window, int (Platform::*read)(WindowHandle, char16_t*, int)) {
+    std::vector<char16_t> buffer(TextBufferSize, u'\0');
+    const int length = (Os().*read)(window, buffer.data(), TextBufferSize);
+    if (length <= 0) return {};
+    return {buffer.data(), static_cast<std::size_t>(length < TextBufferSize ? length : TextBufferSize - 1)};
+}
+
+}  // namespace
+
+std::u16string GetWindowCaption(WindowHandle window) { return ReadWindowText(window, &Platform::GetWindowTextW); }
+
+std::u16string GetWindowClassName(WindowHandle window) { return ReadWindowText(window, &Platform::GetClassNameW); }
+
+bool WindowMatchesRule(WindowHandle window, const std::u16string& classMask, const std::u16string& titleMask) {
+    const std::u16string className = GetWindowClassName(window);
+    const std::u16string title = GetWindowCaption(window);
+    if (!TextMatchesMask(className, classMask)) return false;
+    return TextMatchesMask(title, titleMask);
+}
+
+bool IsTopLevelWindow(WindowHandle window) {
+    return Os().GetAncestor(window, GA_PARENT) == Os().GetDesktopWindow();
+}
+
+bool GetVisibleFrame(WindowHandle window, Rect& frame) {
+    if (IsTopLevelWindow(window) && StartupVersion.Major >= 6 && IsCompositionEnabled() &&
+        Os().DwmGetWindowAttribute(window, DWMWA_EXTENDED_FRAME_BOUNDS, &frame, sizeof(Rect)) == S_OK)
+        return true;
+    return Os().GetWindowRect(window, &frame);
+}
+
+bool MoveVisibleFrame(WindowHandle window, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
+                      bool repaint) {
+    Rect target{x, y, x + width, y + height};
+    // Measured again for every move: the first move of a window may have
+    // changed its borders (a new monitor, another DPI). When either reading
+    // fails (the window is going away) the move goes ahead without margins.
+    Rect windowRect;
+    Rect visible;
+    const bool haveWindowRect = Os().GetWindowRect(window, &windowRect);
+    const bool haveVisible = GetVisibleFrame(window, visible);
+    if (!haveWindowRect || !haveVisible) windowRect = visible = Rect{};
+    target.Left -= visible.Left - windowRect.Left;
+    target.Top -= visible.Top - windowRect.Top;
+    target.Right += windowRect.Right - visible.Right;
+    target.Bottom += windowRect.Bottom - visible.Bottom;
+    return Os().MoveWindow(window, target.Left, target.Top, target.Width(), target.Height(), repaint);
+}
+
+}  // namespace tessel

@@ -1,0 +1,207 @@
+#include "main/tessel.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fixtures.h"
+#include "main/window_pass.h"
+#include "rules/string_list.h"
+#include "runtime/exception.h"
+
+namespace tessel {
+namespace {
+
+constexpr std::uint32_t OtherProcess = 99;
+
+SimWindow OffScreen(std::u16string title) {
+    SimWindow window;
+    window.ClassName = u"AppWindow";
+    window.Title = std::move(title);
+    window.Frame = {1800, 100, 2200, 500};
+    return window;
+}
+
+// A desktop with one off-screen window of a process that was not launched,
+// and programs that launch with a handle, without one, or not at all.
+struct Driver {
+    Driver() {
+        desktop.Monitors.push_back({{0, 0, 1920, 1080}, {0, 0, 1920, 1040}});
+        SimWindow other = OffScreen(u"other");
+        other.ProcessId = OtherProcess;
+        desktop.AddWindow(other);
+        desktop.Programs[u"app1.exe"] = {LaunchResult::Success, 11, {OffScreen(u"app1")}};
+        desktop.Programs[u"C:\\Apps\\app2.exe"] = {LaunchResult::Success, 12, {OffScreen(u"app2")}};
+        desktop.Programs[u"nohandle.exe"] = {LaunchResult::NoHandle, 13, {OffScreen(u"nohandle")}};
+        desktop.Programs[u"missing.exe"] = {LaunchResult::Failure, 0, {}};
+        rulesPath = (std::filesystem::temp_directory_path() / ("tessel-driver-" + std::to_string(::getpid())))
+                        .string();
+        std::ofstream(rulesPath, std::ios::binary) << "A=B\r\nC=D\r\n";
+        ExclusionRules = std::make_unique<TStringList>();
+        ExclusionRules->Add(BuiltInRule);
+    }
+    ~Driver() {
+        ExclusionRules.reset();
+        std::remove(rulesPath.c_str());
+    }
+
+    /// Runs the driver on a command line whose $R stands for the rules file.
+    void Run(std::u16string tail) {
+        const std::u16string path(rulesPath.begin(), rulesPath.end());
+        for (std::size_t at = tail.find(u"$R"); at != std::u16string::npos; at = tail.find(u"$R"))
+            tail.replace(at, 2, path);
+        desktop.CommandLine = u"Tessel.exe " + tail;
+        RunDriver();
+    }
+
+    std::vector<std::u16string> LaunchedFiles() const {
+        std::vector<std::u16string> files;
+        for (const SimLaunch& launch : desktop.Launches) files.push_back(launch.File);
+        return files;
+    }
+
+    /// The titles of the windows that were moved, in the order of their first move.
+    std::vector<std::u16string> MovedTitles() {
+        std::vector<std::u16string> titles;
+        for (const SimMove& move : desktop.Moves) {
+            const std::u16string& title = desktop.Window(move.Window).Title;
+            if (titles.empty() || titles.back() != title) titles.push_back(title);
+        }
+        return titles;
+    }
+
+    std::vector<std::u16string> Rules() const {
+        std::vector<std::u16string> rules;
+        for (int i = 0; i < ExclusionRules->Count(); ++i) rules.push_back(ExclusionRules->Strings(i));
+        return rules;
+    }
+
+    SimulatedDesktop desktop;
+    ScopedPlatform scope{desktop};
+    std::string rulesPath;
+};
+
+struct DriverCase {
+    const char16_t* Tail;
+    std::vector<std::u16string> Launched;
+    int Passes;
+    std::vector<std::u16string> Moved;
+    int RulesFiles;  // how many copies of the file's two rules follow the built-in rule
+};
+
+const DriverCase DriverCases[] = {
+    {u"", {}, 1, {u"other"}, 0},
+    {u"-e $R", {}, 1, {u"other"}, 1},
+    {u"-E $R", {}, 1, {u"other"}, 1},
+    {u"/e $R", {}, 1, {u"other"}, 1},
+    {u"/E $R", {}, 1, {u"other"}, 1},
+    {u"-e $R -E $R", {}, 1, {u"other"}, 2},
+    {u"-x app1.exe", {u"app1.exe"}, 1, {u"app1"}, 0},
+    {u"-ex /help", {u"-ex", u"/help"}, 0, {}, 0},
+    {u"app1.exe -e $R C:\\Apps\\app2.exe", {u"app1.exe", u"C:\\Apps\\app2.exe"}, 2, {u"app1", u"app2"}, 1},
+    {u"app1.exe app1.exe", {u"app1.exe", u"app1.exe"}, 2, {u"app1", u"app1"}, 0},
+    {u"missing.exe app1.exe", {u"missing.exe", u"app1.exe"}, 1, {u"app1"}, 0},
+    {u"missing.exe missing.exe", {u"missing.exe", u"missing.exe"}, 0, {}, 0},
+    {u"nohandle.exe", {u"nohandle.exe"}, 1, {u"other", u"nohandle"}, 0},
+    {u"\"open end -e $R", {u"open end -e $R"}, 0, {}, 0},
+};
+
+TEST(Driver, ScansOptionsThenLaunchesAndPassesInOrder) {
+    for (const DriverCase& c : DriverCases) {
+        SCOPED_TRACE(Narrow(c.Tail));
+        Driver fresh;
+        fresh.Run(c.Tail);
+        std::vector<std::u16string> launched = c.Launched;
+        const std::u16string path(fresh.rulesPath.begin(), fresh.rulesPath.end());
+        for (std::u16string& file : launched)
+            if (const auto at = file.find(u"$R"); at != std::u16string::npos) file.replace(at, 2, path);
+        EXPECT_EQ(fresh.LaunchedFiles(), launched);
+        EXPECT_EQ(fresh.desktop.Enumerations, c.Passes);
+        EXPECT_EQ(fresh.MovedTitles(), c.Moved);
+        std::vector<std::u16string> rules{BuiltInRule};
+        for (int i = 0; i < c.RulesFiles; ++i) rules.insert(rules.end(), {u"A=B", u"C=D"});
+        EXPECT_EQ(fresh.Rules(), rules);
+    }
+}
+
+TEST(Driver, FillsTheLaunchRecordForTheShell) {
+    Driver world;
+    SimulatedDesktop& desktop = world.desktop;
+    world.Run(u"C:\\Apps\\app2.exe app1.exe");
+    ASSERT_EQ(desktop.Launches.size(), 2u);
+    const struct {
+        const char16_t* Directory;
+    } expected[] = {{u"C:\\Apps\\"}, {u""}};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const SimLaunch& launch = desktop.Launches[i];
+        EXPECT_EQ(launch.Info.cbSize, ShellExecuteInfoSize);
+        EXPECT_EQ(launch.Info.fMask, SEE_MASK_NOCLOSEPROCESS);
+        EXPECT_EQ(launch.Info.hwnd, 0u);
+        EXPECT_EQ(launch.Verb, u"open");
+        EXPECT_EQ(launch.Info.lpParameters, nullptr);
+        EXPECT_FALSE(launch.DirectoryIsNull) << "an empty directory is an empty text, not a null pointer";
+        EXPECT_EQ(launch.Directory, expected[i].Directory);
+        EXPECT_EQ(launch.Info.nShow, SW_SHOW);
+        EXPECT_EQ(launch.Info.lpClass, nullptr);
+    }
+}
+
+TEST(Driver, WaitsForEachLaunchAndClosesItsHandleAfterThePass) {
+    Driver world;
+    SimulatedDesktop& desktop = world.desktop;
+    world.Run(u"app1.exe nohandle.exe missing.exe");
+    ASSERT_EQ(desktop.Waits.size(), 2u);
+    EXPECT_NE(desktop.Waits[0], 0u);
+    EXPECT_EQ(desktop.Waits[1], 0u) << "a launch without a handle still waits, on the null handle";
+    EXPECT_EQ(desktop.ClosedHandles, desktop.Waits);
+    EXPECT_EQ(TargetProcessId, 0u) << "the pass after a launch without a handle treats every process";
+}
+
+TEST(Driver, LoadsEveryRulesFileBeforeTheFirstLaunch) {
+    Driver world;
+    SimulatedDesktop& desktop = world.desktop;
+    // The second file does not exist: the run ends before any launch or pass,
+    // and the rules of the first file stay where they were appended.
+    EXPECT_THROW(world.Run(u"app1.exe -e $R -e does-not-exist.txt"), EFOpenError);
+    EXPECT_TRUE(desktop.Launches.empty());
+    EXPECT_EQ(desktop.Enumerations, 0);
+    EXPECT_EQ(world.Rules(), (std::vector<std::u16string>{BuiltInRule, u"A=B", u"C=D"}));
+}
+
+TEST(Driver, TrailingRulesOptionLoadsTheEmptyName) {
+    for (const char16_t* tail : {u"-e", u"app1.exe -e", u"-e $R -e"}) {
+        Driver fresh;
+        EXPECT_THROW(fresh.Run(tail), EFOpenError) << Narrow(tail);
+        EXPECT_TRUE(fresh.desktop.Launches.empty()) << Narrow(tail);
+        EXPECT_EQ(fresh.desktop.Enumerations, 0) << Narrow(tail);
+    }
+}
+
+TEST(Driver, RulesOptionTakesTheNextArgumentWhateverItLooksLike) {
+    // "-x" is the file name here, not an ignored option; it does not exist.
+    Driver world;
+    EXPECT_THROW(world.Run(u"-e -x app1.exe"), EFOpenError);
+    EXPECT_TRUE(world.desktop.Launches.empty());
+}
+
+class MainBlockTest : public DesktopTest {};
+
+TEST_F(MainBlockTest, ReleasesTheRulesOnEveryPathOut) {
+    desktop.CommandLine = u"Tessel.exe";
+    MainBlock();
+    EXPECT_EQ(ExclusionRules, nullptr);
+    EXPECT_EQ(desktop.Enumerations, 1);
+
+    desktop.CommandLine = u"Tessel.exe -e";
+    EXPECT_THROW(MainBlock(), EFOpenError);
+    EXPECT_EQ(ExclusionRules, nullptr);
+}
+
+}  // namespace
+}  // namespace tessel
