@@ -1,0 +1,442 @@
+// Windows-side helper of the end-to-end suite. One program, three jobs:
+//
+//   e2e_helper.exe                     windows: creates the top-level windows
+//                                      listed in <exe stem>.windows beside the
+//                                      exe, reports them in <stem>.ready once
+//                                      they exist, records every later change
+//                                      of their rectangles and writes the final
+//                                      report <stem>.report when <stem>.quit
+//                                      appears.
+//   e2e_helper.exe --monitors OUT      writes the monitor layout as Wine
+//                                      reports it and what the desktop window
+//                                      manager answers, then exits.
+//   e2e_helper.exe --box OUT MS CAP... waits up to MS milliseconds for each
+//                                      message box (#32770) with caption CAP,
+//                                      in order, writes its caption and text
+//                                      to OUT and closes it; CAP * takes any.
+//
+// The window job takes no arguments on purpose: a program launched by Tessel
+// gets none, so everything it needs comes from files named after the exe,
+// and several copies of it under different names can run side by side.
+//
+// Spec lines (UTF-8, tab-separated):
+//   class  title  left  top  width  height  show  style  colour
+// show: normal | hidden | min; style: overlapped | popup | tool;
+// colour: RRGGBB, used by the demo's screenshots.
+// Report lines (UTF-8, tab-separated):
+//   start  <microseconds>               when the helper started
+//   time   <microseconds>               when the report was written
+//   cwd    <current directory>
+//   window <index> <left> <top> <right> <bottom> <visible> <iconic> <pid>
+//   move   <index> <microseconds> <left> <top> <right> <bottom>
+#include <windows.h>
+#include <dwmapi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tessel {
+namespace {
+
+constexpr UINT_PTR QuitTimer = 1;
+// A helper that nobody tells to quit must not outlive the suite for long.
+constexpr ULONGLONG SelfDestructMs = 180000;
+
+struct WindowSpec {
+    std::wstring ClassName;
+    std::wstring Title;
+    int Left = 0, Top = 0, Width = 0, Height = 0;
+    std::wstring Show;
+    std::wstring Style;
+    COLORREF Colour = RGB(200, 200, 200);
+};
+
+struct Move {
+    long long Micros;
+    RECT Frame;
+};
+
+struct Tracked {
+    HWND Window = nullptr;
+    bool Ready = false;
+    RECT Last{};
+    std::vector<Move> Moves;
+};
+
+std::vector<Tracked> TrackedWindows;
+std::wstring Stem;  // full path of the exe without ".exe"
+ULONGLONG StartTick = 0;
+long long StartMicros = 0;
+
+long long NowMicros()
+{
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<long long>(count.QuadPart / (frequency.QuadPart / 1000000));
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty()) return {};
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                   nullptr, nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
+                        nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& text)
+{
+    if (text.empty()) return {};
+    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+    return out;
+}
+
+bool ReadWholeFile(const std::wstring& name, std::string& contents)
+{
+    FILE* file = _wfopen(name.c_str(), L"rb");
+    if (!file) return false;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) contents.append(buffer, got);
+    fclose(file);
+    return true;
+}
+
+// Readers poll for the file, so it must appear whole or not at all.
+void WriteFileAtomically(const std::wstring& name, const std::string& contents)
+{
+    std::wstring temporary = name + L".tmp";
+    FILE* file = _wfopen(temporary.c_str(), L"wb");
+    if (!file) return;
+    fwrite(contents.data(), 1, contents.size(), file);
+    fclose(file);
+    MoveFileExW(temporary.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+bool FileExists(const std::wstring& name)
+{
+    return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::string> SplitTabs(const std::string& line)
+{
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) return fields;
+        start = tab + 1;
+    }
+}
+
+std::vector<WindowSpec> ReadSpecs(const std::wstring& name)
+{
+    std::string contents;
+    std::vector<WindowSpec> specs;
+    if (!ReadWholeFile(name, contents)) return specs;
+    size_t start = 0;
+    while (start < contents.size()) {
+        size_t end = contents.find('\n', start);
+        if (end == std::string::npos) end = contents.size();
+        std::string line = contents.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> f = SplitTabs(line);
+        if (f.size() < 9) continue;
+        WindowSpec spec;
+        spec.ClassName = Wide(f[0]);
+        spec.Title = Wide(f[1]);
+        spec.Left = std::stoi(f[2]);
+        spec.Top = std::stoi(f[3]);
+        spec.Width = std::stoi(f[4]);
+        spec.Height = std::stoi(f[5]);
+        spec.Show = Wide(f[6]);
+        spec.Style = Wide(f[7]);
+        unsigned long rgb = std::stoul(f[8], nullptr, 16);
+        spec.Colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+        specs.push_back(spec);
+    }
+    return specs;
+}
+
+// The rectangle Tessel works on: the extended frame bounds where the desktop
+// window manager gives them, the window rectangle otherwise.
+RECT VisibleFrame(HWND window)
+{
+    RECT frame{};
+    if (FAILED(DwmGetWindowAttribute(window, DWMWA_EXTENDED_FRAME_BOUNDS, &frame, sizeof frame)))
+        GetWindowRect(window, &frame);
+    return frame;
+}
+
+bool SameRect(const RECT& a, const RECT& b)
+{
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+std::string RectFields(const RECT& r)
+{
+    char buffer[96];
+    snprintf(buffer, sizeof buffer, "%ld\t%ld\t%ld\t%ld", r.left, r.top, r.right, r.bottom);
+    return buffer;
+}
+
+std::string Report()
+{
+    std::string out = "start\t" + std::to_string(StartMicros) + "\ntime\t" + std::to_string(NowMicros()) + "\n";
+    wchar_t directory[MAX_PATH] = L"";
+    GetCurrentDirectoryW(MAX_PATH, directory);
+    out += "cwd\t" + Utf8(directory) + "\n";
+    for (size_t i = 0; i < TrackedWindows.size(); ++i) {
+        HWND window = TrackedWindows[i].Window;
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        out += "window\t" + std::to_string(i) + "\t" + RectFields(VisibleFrame(window)) + "\t" +
+               std::to_string(IsWindowVisible(window) ? 1 : 0) + "\t" + std::to_string(IsIconic(window) ? 1 : 0) +
+               "\t" + std::to_string(pid) + "\n";
+    }
+    for (size_t i = 0; i < TrackedWindows.size(); ++i)
+        for (const Move& move : TrackedWindows[i].Moves)
+            out += "move\t" + std::to_string(i) + "\t" + std::to_string(move.Micros) + "\t" +
+                   RectFields(move.Frame) + "\n";
+    return out;
+}
+
+Tracked* FindTracked(HWND window)
+{
+    for (Tracked& tracked : TrackedWindows)
+        if (tracked.Window == window) return &tracked;
+    return nullptr;
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_GETMINMAXINFO: {
+        // Windows larger than the screen are part of the test; let them be.
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMaxTrackSize = {100000, 100000};
+        info->ptMaxSize = {100000, 100000};
+        return 0;
+    }
+    case WM_WINDOWPOSCHANGED: {
+        Tracked* tracked = FindTracked(window);
+        if (tracked && tracked->Ready && !IsIconic(window)) {
+            RECT frame = VisibleFrame(window);
+            if (!SameRect(frame, tracked->Last)) {
+                tracked->Moves.push_back({NowMicros(), frame});
+                tracked->Last = frame;
+            }
+        }
+        break;
+    }
+    case WM_PAINT: {
+        // Each window in its own colour with its title large, for screenshots.
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        RECT client;
+        GetClientRect(window, &client);
+        HBRUSH brush = CreateSolidBrush(static_cast<COLORREF>(GetWindowLongPtrW(window, GWLP_USERDATA)));
+        FillRect(dc, &client, brush);
+        DeleteObject(brush);
+        wchar_t title[256];
+        GetWindowTextW(window, title, 256);
+        HFONT font = CreateFontW(-28, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                 CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
+        HGDIOBJ old = SelectObject(dc, font);
+        SetBkMode(dc, TRANSPARENT);
+        DrawTextW(dc, title, -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        SelectObject(dc, old);
+        DeleteObject(font);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    case WM_ERASEBKGND:
+        return 1;  // WM_PAINT fills the whole client area
+    case WM_CLOSE:
+        return 0;  // only the quit file ends the helper
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+DWORD StyleOf(const std::wstring& style)
+{
+    if (style == L"popup") return WS_POPUP | WS_BORDER;
+    return WS_OVERLAPPEDWINDOW;
+}
+
+DWORD ExStyleOf(const std::wstring& style)
+{
+    return style == L"tool" ? WS_EX_TOOLWINDOW : 0;
+}
+
+int ShowCommandOf(const std::wstring& show)
+{
+    if (show == L"min") return SW_SHOWMINNOACTIVE;
+    return SW_SHOWNOACTIVATE;
+}
+
+bool RegisterClassFor(HINSTANCE instance, const WindowSpec& spec)
+{
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof existing;
+    if (GetClassInfoExW(instance, spec.ClassName.c_str(), &existing)) return true;
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.lpszClassName = spec.ClassName.c_str();
+    return RegisterClassExW(&windowClass) != 0;
+}
+
+void CALLBACK PollQuit(HWND, UINT, UINT_PTR, DWORD)
+{
+    if (FileExists(Stem + L".quit") || GetTickCount64() - StartTick > SelfDestructMs) PostQuitMessage(0);
+}
+
+int RunWindows(HINSTANCE instance)
+{
+    // The windows must exist before the first message is pumped: Tessel's
+    // wait for input idle returns at that moment and its pass follows.
+    std::vector<WindowSpec> specs = ReadSpecs(Stem + L".windows");
+    for (const WindowSpec& spec : specs) {
+        if (!RegisterClassFor(instance, spec)) return 3;
+        HWND window = CreateWindowExW(ExStyleOf(spec.Style), spec.ClassName.c_str(), spec.Title.c_str(),
+                                      StyleOf(spec.Style), spec.Left, spec.Top, spec.Width, spec.Height, nullptr,
+                                      nullptr, instance, nullptr);
+        if (!window) return 4;
+        SetWindowLongPtrW(window, GWLP_USERDATA, static_cast<LONG_PTR>(spec.Colour));
+        TrackedWindows.push_back({window, false, {}, {}});
+        if (spec.Show != L"hidden") ShowWindow(window, ShowCommandOf(spec.Show));
+    }
+    for (Tracked& tracked : TrackedWindows) {
+        tracked.Last = VisibleFrame(tracked.Window);
+        tracked.Ready = true;
+    }
+    WriteFileAtomically(Stem + L".ready", Report());
+    SetTimer(nullptr, QuitTimer, 20, PollQuit);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    WriteFileAtomically(Stem + L".report", Report());
+    return 0;
+}
+
+BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM param)
+{
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetMonitorInfoW(monitor, &info)) return TRUE;
+    auto* out = reinterpret_cast<std::string*>(param);
+    *out += "monitor\t" + RectFields(info.rcMonitor) + "\t" + RectFields(info.rcWork) + "\t" +
+            std::to_string((info.dwFlags & MONITORINFOF_PRIMARY) ? 1 : 0) + "\n";
+    return TRUE;
+}
+
+int RunMonitors(const std::wstring& outName)
+{
+    std::string out;
+    EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&out));
+    BOOL composition = FALSE;
+    HRESULT compositionResult = DwmIsCompositionEnabled(&composition);
+    HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                                 nullptr, nullptr);
+    RECT frame{};
+    HRESULT frameResult = DwmGetWindowAttribute(probe, DWMWA_EXTENDED_FRAME_BOUNDS, &frame, sizeof frame);
+    DestroyWindow(probe);
+    char buffer[128];
+    snprintf(buffer, sizeof buffer, "dwm\t%08lX\t%d\t%08lX\n", static_cast<unsigned long>(compositionResult),
+             composition ? 1 : 0, static_cast<unsigned long>(frameResult));
+    out += buffer;
+    WriteFileAtomically(outName, out);
+    return 0;
+}
+
+struct BoxSearch {
+    std::wstring Caption;
+    HWND Found = nullptr;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<BoxSearch*>(param);
+    wchar_t className[64], caption[256];
+    if (!IsWindowVisible(window) || !GetClassNameW(window, className, 64) || wcscmp(className, L"#32770") != 0)
+        return TRUE;
+    GetWindowTextW(window, caption, 256);
+    if (search->Caption != L"*" && search->Caption != caption) return TRUE;
+    search->Found = window;
+    return FALSE;
+}
+
+int RunBoxes(const std::wstring& outName, DWORD timeoutMs, const std::vector<std::wstring>& captions)
+{
+    std::string out;
+    for (const std::wstring& caption : captions) {
+        BoxSearch search{caption};
+        ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        while (!search.Found && GetTickCount64() < deadline) {
+            EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+            if (!search.Found) Sleep(20);
+        }
+        if (!search.Found) {
+            out += "timeout\t" + Utf8(caption) + "\n";
+            WriteFileAtomically(outName, out);
+            return 2;
+        }
+        wchar_t text[2048] = L"";
+        GetDlgItemTextW(search.Found, 0xFFFF, text, 2048);
+        std::wstring flat = text;
+        for (wchar_t& c : flat)
+            if (c == L'\t') c = L' ';
+        wchar_t shown[256] = L"";
+        GetWindowTextW(search.Found, shown, 256);
+        std::string line = "box\t" + Utf8(shown) + "\t";
+        // One box, one line: backslash, CR and LF are written as \\, \r, \n.
+        for (char c : Utf8(flat)) {
+            if (c == '\\') line += "\\\\";
+            else if (c == '\r') line += "\\r";
+            else if (c == '\n') line += "\\n";
+            else line += c;
+        }
+        out += line + "\n";
+        PostMessageW(search.Found, WM_COMMAND, IDOK, 0);
+    }
+    WriteFileAtomically(outName, out);
+    return 0;
+}
+
+}  // namespace
+}  // namespace tessel
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    using namespace tessel;
+    StartTick = GetTickCount64();
+    StartMicros = NowMicros();
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::wstring> args(argv, argv + argc);
+    LocalFree(argv);
+    if (args.size() >= 3 && args[1] == L"--monitors") return RunMonitors(args[2]);
+    if (args.size() >= 5 && args[1] == L"--box")
+        return RunBoxes(args[2], static_cast<DWORD>(std::stoul(args[3])),
+                        std::vector<std::wstring>(args.begin() + 4, args.end()));
+    if (args.size() > 1) return 64;
+
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    Stem = path;
+    if (Stem.size() > 4 && _wcsicmp(Stem.c_str() + Stem.size() - 4, L".exe") == 0) Stem.resize(Stem.size() - 4);
+    return RunWindows(instance);
+}

@@ -1,0 +1,471 @@
+#!/usr/bin/env python3
+"""End-to-end suite: Tessel.exe under Wine on a virtual multi-monitor X display.
+
+One table of scenarios, one runner. Each scenario starts copies of the helper
+program with the windows it lists, runs Tessel.exe with the scenario's
+arguments, answers the message boxes it expects, and compares every window's
+rectangles (each change the helper saw, and the last one) and the exit code
+with the numbers the correction must give. All scenarios share one X server
+and one warm Wine session; scenarios with the same monitor layout run one
+after another so that the layout is set once.
+
+Exit code 0 when every check passed or was skipped with its reason, 1 when a
+check failed, 77 when the suite cannot run here (the reason is printed).
+"""
+
+import argparse
+import os
+import shutil
+import sys
+import time
+from dataclasses import dataclass, field
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import winesession  # noqa: E402
+from winesession import Monitor, Session, SessionError, read_report, windows_path  # noqa: E402
+
+SKIP_EXIT = 77
+TESSEL_TIMEOUT = 30
+BOX_TIMEOUT_MS = 15000
+
+
+@dataclass
+class Win:
+    """One top-level window. rect is (left, top, right, bottom) as created;
+    moves lists every rectangle it must be moved to, in order (none: it must
+    stay where it is)."""
+    title: str
+    rect: tuple
+    moves: list = field(default_factory=list)
+    cls: str = "TesselE2E"
+    show: str = "normal"  # normal | hidden | min
+    style: str = "overlapped"  # overlapped | popup | tool
+    colour: str = "A0C4E8"
+
+
+@dataclass
+class App:
+    """A copy of the helper that owns some windows. As a Tessel argument it is
+    launched by Tessel; in Scenario.windows' place it is started by the runner
+    before Tessel runs. dir is relative to the scenario's directory."""
+    name: str
+    windows: list
+    dir: str = ""
+
+
+@dataclass
+class Missing:
+    """A program entry that cannot be launched."""
+    name: str
+
+
+@dataclass
+class File:
+    """A file the scenario writes (a rules file, say); as a Tessel argument
+    it stands for its full Windows path."""
+    name: str
+    content: bytes
+
+
+@dataclass
+class Box:
+    """A message box the run must show; its text is compared exactly."""
+    caption: str
+    text: str
+
+
+@dataclass
+class Scenario:
+    name: str
+    layout: str
+    others: list = field(default_factory=list)  # Apps started by the runner
+    args: list = field(default_factory=list)  # Tessel's arguments: str, App, Missing, File
+    boxes: list = field(default_factory=list)
+    exit_code: int = 0
+    env: dict = field(default_factory=dict)
+
+
+def others(*windows):
+    return [App("desk", list(windows))]
+
+
+LAYOUTS = {
+    "single": [Monitor((0, 0, 1920, 1080), primary=True)],
+    # As a taskbar along the bottom leaves it.
+    "taskbar": [Monitor((0, 0, 1920, 1080), (0, 0, 1920, 1040), primary=True)],
+    # The primary, a smaller one left of it and a wider, lower one above it.
+    "three": [Monitor((0, 0, 1920, 1080), primary=True),
+              Monitor((-1280, 0, 0, 1024)),
+              Monitor((160, -900, 1760, 0))],
+}
+
+TRAY = dict(rect=(0, 1050, 1920, 1110))
+
+SCENARIOS = [
+    # --- One pass over the whole desktop; work area (0, 0, 1920, 1080) ---
+    Scenario("off the right edge", "single", others(
+        Win("right", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)]),
+        Win("one pixel right", (1521, 600, 1921, 900), [(1520, 600, 1920, 900)]))),
+    Scenario("off the bottom", "single", others(
+        Win("bottom", (300, 900, 700, 1200), [(300, 780, 700, 1080)]))),
+    Scenario("off the left", "single", others(
+        Win("left", (-150, 200, 250, 500), [(0, 200, 400, 500)]))),
+    Scenario("off the top", "single", others(
+        Win("top", (100, -40, 500, 300), [(100, 0, 500, 340)]),
+        Win("top left", (-50, -30, 350, 370), [(0, 0, 400, 400)]))),
+    Scenario("wholly outside", "single", others(
+        Win("beyond right and bottom", (2500, 1500, 2900, 1800), [(1520, 780, 1920, 1080)]),
+        # The first request leaves the frame as it is; only the second moves it.
+        Win("beyond left", (-900, 100, -500, 400), [(0, 100, 400, 400)]),
+        Win("beyond top", (700, -900, 1100, -600), [(700, 0, 1100, 300)]))),
+    Scenario("touching the right and bottom edges", "single", others(
+        Win("corner", (1520, 680, 1920, 1080)),
+        Win("whole work area", (0, 0, 1920, 1080)))),
+    Scenario("larger than the work area", "single", others(
+        Win("huge", (-100, -100, 2100, 1200), [(-280, -220, 1920, 1080), (0, 0, 1920, 1080)]),
+        Win("too wide", (300, 100, 2500, 400), [(-280, 100, 1920, 400), (0, 100, 1920, 400)]))),
+    Scenario("hidden and minimised windows", "single", others(
+        Win("hidden", (2500, 100, 2900, 400), show="hidden"),
+        Win("minimised", (2500, 500, 2900, 800), show="min"),
+        Win("shown", (2500, 100, 2900, 400), [(1520, 100, 1920, 400)]))),
+    Scenario("window styles", "single", others(
+        Win("popup", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)], style="popup"),
+        Win("tool window", (-100, 600, 300, 900), [(0, 600, 400, 900)], style="tool"))),
+    Scenario("taskbars are exempt by the built-in rule", "single", others(
+        Win("", cls="Shell_TrayWnd", **TRAY),
+        Win("", cls="Shell_SecondaryTrayWnd", **TRAY),
+        Win("", cls="shell_traywnd", **TRAY),
+        Win("Taskbar", cls="Shell_TrayWnd", rect=TRAY["rect"], moves=[(0, 1020, 1920, 1080)]),
+        Win("", cls="Shell_TrayWndX", rect=TRAY["rect"], moves=[(0, 1020, 1920, 1080)]),
+        Win("", cls="TesselE2E", rect=TRAY["rect"], moves=[(0, 1020, 1920, 1080)]))),
+
+    # --- Launch mode ---
+    Scenario("launch moves only the launched program's windows", "single",
+             others=others(Win("bystander", (1800, 100, 2200, 500))),
+             args=[App("app", [Win("launched", (1800, 600, 2200, 900), [(1520, 600, 1920, 900)]),
+                               Win("launched hidden", (2500, 100, 2900, 400), show="hidden")])]),
+    Scenario("an entry that cannot be launched is skipped", "single",
+             args=[Missing("missing.exe"),
+                   App("app", [Win("after the missing one", (-200, 100, 200, 400), [(0, 100, 400, 400)])])],
+             boxes=[Box("Error", "File not found.\r\n")]),
+    Scenario("two entries run in order", "single",
+             args=[App("first", [Win("first", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)])]),
+                   App("second", [Win("second", (300, 900, 700, 1200), [(300, 780, 700, 1080)])])]),
+    Scenario("launch from a directory with a space and Japanese", "single",
+             args=[App("ツール", [Win("deep", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)])],
+                       dir="Program Files/道具")]),
+
+    # --- A work area smaller than its monitor (0, 0, 1920, 1040) ---
+    Scenario("taskbar strip is outside the work area", "taskbar", others(
+        Win("over the taskbar", (100, 900, 500, 1060), [(100, 880, 500, 1040)]),
+        Win("on the work area's edge", (600, 640, 1000, 1040)),
+        Win("off the right", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)]))),
+    Scenario("larger than a work area with a taskbar", "taskbar", others(
+        Win("huge", (-100, -100, 2100, 1200), [(-280, -260, 1920, 1040), (0, 0, 1920, 1040)]))),
+
+    # --- Three monitors of different sizes, two of them at negative coordinates ---
+    Scenario("each window goes to its nearest monitor", "three", others(
+        Win("left monitor, off its left", (-1400, 100, -1000, 400), [(-1280, 100, -880, 400)]),
+        # Inside the primary's height but below the left monitor's.
+        Win("left monitor, off its bottom", (-600, 900, -200, 1100), [(-600, 824, -200, 1024)]),
+        Win("upper monitor, off its top", (200, -1000, 600, -700), [(200, -900, 600, -600)]),
+        Win("upper monitor, off its right", (1500, -500, 1900, -200), [(1360, -500, 1760, -200)]),
+        Win("in the gap left of the upper monitor", (-900, -300, -500, -100), [(-900, 0, -500, 200)]),
+        Win("primary, off its right", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)]))),
+    Scenario("windows spanning two monitors", "three", others(
+        Win("mostly on the primary", (-300, 200, 500, 600), [(0, 200, 800, 600)]),
+        Win("mostly on the left monitor", (-700, 300, 100, 500), [(-800, 300, 0, 500)]),
+        Win("mostly on the primary, below the upper", (400, -150, 900, 250), [(400, 0, 900, 400)]))),
+    Scenario("larger than a monitor at negative coordinates", "three", others(
+        Win("huge on the left", (-1500, -100, 100, 1200), [(-1600, -276, 0, 1024), (-1280, 0, 0, 1024)]))),
+]
+
+
+# --- running one scenario ---------------------------------------------------
+
+class Failure(Exception):
+    pass
+
+
+def spec_line(win):
+    left, top, right, bottom = win.rect
+    fields = [win.cls, win.title, left, top, right - left, bottom - top, win.show, win.style, win.colour]
+    return "\t".join(str(f) for f in fields) + "\n"
+
+
+def unescape(text):
+    """Undoes the helper's escapes of backslash, CR and LF."""
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text):
+            out.append({"n": "\n", "r": "\r"}.get(text[i + 1], text[i + 1]))
+            i += 2
+        else:
+            out.append(text[i])
+            i += 1
+    return "".join(out)
+
+
+class Runner:
+    def __init__(self, session, tessel, work):
+        self.session = session
+        self.tessel = tessel
+        self.work = os.path.abspath(work)
+
+    def app_stem(self, directory, app):
+        return os.path.join(directory, app.dir, app.name)
+
+    def prepare_app(self, directory, app):
+        stem = self.app_stem(directory, app)
+        self.session.install_helper(stem + ".exe")
+        with open(stem + ".windows", "w", encoding="utf-8", newline="") as f:
+            f.writelines(spec_line(w) for w in app.windows)
+        return stem
+
+    def tessel_args(self, directory, scenario):
+        args = []
+        for a in scenario.args:
+            if isinstance(a, App):
+                args.append(windows_path(self.app_stem(directory, a) + ".exe"))
+            elif isinstance(a, Missing):
+                args.append(windows_path(os.path.join(directory, a.name)))
+            elif isinstance(a, File):
+                args.append(windows_path(os.path.join(directory, a.name)))
+            else:
+                args.append(a)
+        return args
+
+    def run(self, scenario):
+        """Runs one scenario; returns the list of failed checks (empty: passed)."""
+        try:
+            return self.run_checked(scenario)
+        except SessionError as error:
+            return [str(error)]
+
+    def run_checked(self, scenario):
+        directory = os.path.join(self.work, "scenarios", scenario.name.replace(" ", "_"))
+        shutil.rmtree(directory, ignore_errors=True)
+        os.makedirs(directory)
+        launched = [a for a in scenario.args if isinstance(a, App)]
+        for f in (a for a in scenario.args if isinstance(a, File)):
+            with open(os.path.join(directory, f.name), "wb") as out:
+                out.write(f.content)
+        stems = {}
+        for app in scenario.others + launched:
+            stems[id(app)] = self.prepare_app(directory, app)
+
+        started = []
+        boxes = None
+        failures = []
+        try:
+            for app in scenario.others:
+                started.append(self.session.start(stems[id(app)] + ".exe", cwd=directory))
+            for app in scenario.others:
+                self.session.wait_for_file(stems[id(app)] + ".ready", 30, f"helper {app.name} did not start")
+            if scenario.boxes:
+                box_out = os.path.join(directory, "boxes.txt")
+                boxes = self.session.start(self.session.helper_exe,
+                                           ["--box", windows_path(box_out), str(BOX_TIMEOUT_MS)] +
+                                           [b.caption for b in scenario.boxes])
+            tessel = self.session.start(self.tessel, self.tessel_args(directory, scenario), cwd=directory)
+            code = self.session.finish(tessel, TESSEL_TIMEOUT)
+            if code is None:
+                failures.append(f"Tessel.exe did not end within {TESSEL_TIMEOUT} s{self.close_stray_boxes()}")
+            elif code != scenario.exit_code:
+                failures.append(f"exit code {code}, wanted {scenario.exit_code}")
+            if boxes is not None:
+                self.session.finish(boxes, BOX_TIMEOUT_MS / 1000 * len(scenario.boxes) + 5)
+                failures += self.check_boxes(scenario.boxes, os.path.join(directory, "boxes.txt"))
+
+            for app in launched:
+                if not os.path.exists(stems[id(app)] + ".ready"):
+                    failures.append(f"{app.name}.exe was not launched")
+            reports = self.collect(scenario.others + launched, stems)
+        finally:
+            for app in scenario.others + launched:
+                Session._touch(stems[id(app)] + ".quit")
+            for process in started + ([boxes] if boxes else []):
+                self.session.finish(process, 5)
+
+        for app in scenario.others + launched:
+            report = reports.get(id(app))
+            if report is not None:
+                failures += self.check_app(app, *report, launched=app in launched, directory=directory)
+        failures += self.check_order(launched, reports)
+        return failures
+
+    def collect(self, apps, stems):
+        """Tells every helper to quit and reads its reports: (ready, final)."""
+        reports = {}
+        for app in apps:
+            if os.path.exists(stems[id(app)] + ".ready"):
+                Session._touch(stems[id(app)] + ".quit")
+        for app in apps:
+            stem = stems[id(app)]
+            if not os.path.exists(stem + ".ready"):
+                continue
+            self.session.wait_for_file(stem + ".report", 10, f"helper {app.name} did not report")
+            reports[id(app)] = (read_report(stem + ".ready"), read_report(stem + ".report"))
+        return reports
+
+    def close_stray_boxes(self):
+        out = os.path.join(self.work, "stray-boxes.txt")
+        if os.path.exists(out):
+            os.remove(out)
+        self.session.finish(self.session.start(self.session.helper_exe, ["--box", windows_path(out), "2000", "*"]),
+                            10)
+        if not os.path.exists(out):
+            return ""
+        with open(out, encoding="utf-8") as f:
+            return "; it showed " + f.read().strip()
+
+    @staticmethod
+    def check_boxes(wanted, path):
+        if not os.path.exists(path):
+            return ["the message-box reader wrote nothing"]
+        with open(path, encoding="utf-8") as f:
+            lines = [line.rstrip("\n").split("\t") for line in f]
+        got = [(l[1], unescape(l[2])) for l in lines if l[0] == "box"]
+        failures = [f"no message box with caption {l[1]!r} appeared" for l in lines if l[0] == "timeout"]
+        for box, (caption, text) in zip(wanted, got):
+            if (caption, text) != (box.caption, box.text):
+                failures.append(f"message box {caption!r}: {text!r}, wanted {box.caption!r}: {box.text!r}")
+        return failures
+
+    @staticmethod
+    def check_app(app, ready, final, launched, directory):
+        failures = []
+        if launched:
+            want_cwd = windows_path(os.path.join(directory, app.dir)).rstrip("\\").lower()
+            if ready["cwd"].rstrip("\\").lower() != want_cwd:
+                failures.append(f"{app.name}.exe ran in {ready['cwd']!r}, wanted its own directory {want_cwd!r}")
+        for index, win in enumerate(app.windows):
+            label = f"window {win.title or '(no title)'!r} of class {win.cls}"
+            before = ready["windows"].get(index)
+            after = final["windows"].get(index)
+            if before is None or after is None:
+                failures.append(f"{label}: the helper did not report it")
+                continue
+            if win.show != "min" and before["rect"] != win.rect:
+                failures.append(f"{label}: Wine created it at {before['rect']}, not at {win.rect}; cannot test")
+                continue
+            moves = [rect for _, rect in final["moves"].get(index, [])]
+            if moves != win.moves:
+                failures.append(f"{label} from {win.rect}: moved to {moves or 'nowhere'}, wanted "
+                                f"{win.moves or 'no move'}")
+            last = win.moves[-1] if win.moves else before["rect"]
+            if after["rect"] != last:
+                failures.append(f"{label}: ends at {after['rect']}, wanted {last}")
+        return failures
+
+    @staticmethod
+    def check_order(launched, reports):
+        """Each launch comes after the pass over the one before it."""
+        failures = []
+        for earlier, later in zip(launched, launched[1:]):
+            if id(earlier) not in reports or id(later) not in reports:
+                continue
+            last_move = max((t for moves in reports[id(earlier)][1]["moves"].values() for t, _ in moves), default=0)
+            started = reports[id(later)][0]["start"]
+            if last_move and started < last_move:
+                failures.append(f"{later.name}.exe was running before {earlier.name}.exe's windows were moved")
+        return failures
+
+
+# --- the suite ----------------------------------------------------------------
+
+def skip_reasons(session):
+    """Checks that this platform cannot make; each is reported as skipped."""
+    reasons = []
+    hr, composition, frame_hr = session.dwm or (0, False, 0)
+    if not composition:
+        reasons.append("visible frame margins: desktop composition is off under Wine, so the visible frame is "
+                       "the window rectangle and the margin arithmetic of the move is not exercised")
+    elif frame_hr != 0:
+        reasons.append(f"visible frame margins: DwmGetWindowAttribute(DWMWA_EXTENDED_FRAME_BOUNDS) answers "
+                       f"0x{frame_hr:08X} under Wine, so the visible frame is the window rectangle and the margin "
+                       f"arithmetic of the move is not exercised (the host tests cover it)")
+    return reasons
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--bin", required=True, help="build directory with Tessel.exe and e2e_helper.exe (64-bit)")
+    parser.add_argument("--bin32", help="32-bit build directory, run too where wine32 is installed")
+    parser.add_argument("--helper", help="the helper program, if not the one in --bin")
+    parser.add_argument("--work", required=True, help="directory for the prefix, logs and scenario files")
+    parser.add_argument("--display", type=int, default=73)
+    parser.add_argument("-k", "--filter", default="", help="run only scenarios whose name contains this")
+    options = parser.parse_args()
+
+    tessel64 = os.path.abspath(os.path.join(options.bin, "Tessel.exe"))
+    helper = os.path.abspath(options.helper or os.path.join(options.bin, "e2e_helper.exe"))
+    missing = [p for p in (tessel64, helper) if not os.path.exists(p)]
+    if missing:
+        print(f"SKIP e2e: {', '.join(missing)} not built (run: cmake --preset win64 && "
+              f"cmake --build --preset win64)")
+        return SKIP_EXIT
+    tools = winesession.missing_tools()
+    if tools:
+        print(f"SKIP e2e: {', '.join(tools)} not installed (scripts/setup.sh installs them)")
+        return SKIP_EXIT
+    if os.geteuid() != 0:
+        print("SKIP e2e: Xorg with the dummy driver and a config file of its own needs root")
+        return SKIP_EXIT
+
+    targets = [("win64", tessel64)]
+    skipped = []
+    tessel32 = os.path.abspath(os.path.join(options.bin32 or "", "Tessel.exe"))
+    if not winesession.has_wine32():
+        skipped.append("32-bit Tessel.exe: wine32 is not installed, and under wine64 alone a 32-bit program "
+                       "only exits with 1")
+    elif not options.bin32 or not os.path.exists(tessel32):
+        skipped.append(f"32-bit Tessel.exe: {tessel32} not built")
+    else:
+        targets.append(("win32", tessel32))
+
+    scenarios = [s for s in SCENARIOS if options.filter in s.name]
+    passed = failed = 0
+    started = time.monotonic()
+    try:
+        with Session(options.work, helper, display=options.display) as session:
+            print(f"e2e: X display :{session.display}, prefix {session.prefix} "
+                  f"(ready after {time.monotonic() - started:.1f} s)", flush=True)
+            work_areas_taken = {}
+            for layout in sorted({s.layout for s in scenarios}, key=list(LAYOUTS).index):
+                work_areas_taken[layout] = session.set_layout(LAYOUTS[layout])
+                smaller = any(m.work for m in LAYOUTS[layout])
+                for target, tessel in targets:
+                    runner = Runner(session, tessel, options.work)
+                    for scenario in (s for s in scenarios if s.layout == layout):
+                        name = f"{scenario.name} [{target}]"
+                        if smaller and not work_areas_taken[layout]:
+                            skipped.append(f"{name}: Wine did not take the work areas set through "
+                                           f"_GTK_WORKAREAS_D0, so a work area smaller than its monitor cannot "
+                                           f"be set here")
+                            continue
+                        t = time.monotonic()
+                        failures = runner.run(scenario)
+                        took = time.monotonic() - t
+                        if failures:
+                            failed += 1
+                            print(f"FAIL {name} ({took:.1f} s)")
+                            for f in failures:
+                                print(f"     {f}")
+                        else:
+                            passed += 1
+                            print(f"ok   {name} ({took:.1f} s)")
+                        sys.stdout.flush()
+            skipped += skip_reasons(session)
+    except SessionError as error:
+        print(f"FAIL e2e session: {error}")
+        failed += 1
+    for reason in skipped:
+        print(f"SKIP {reason}")
+    print(f"e2e: {time.monotonic() - started:.1f} s")
+    print(f"{passed} passed, {failed} failed, {len(skipped)} skipped")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
