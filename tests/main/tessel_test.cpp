@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -69,9 +70,11 @@ struct Driver {
     /// The titles of the windows that were moved, in the order of their first move.
     std::vector<std::u16string> MovedTitles() {
         std::vector<std::u16string> titles;
+        std::vector<WindowHandle> seen;
         for (const SimMove& move : desktop.Moves) {
-            const std::u16string& title = desktop.Window(move.Window).Title;
-            if (titles.empty() || titles.back() != title) titles.push_back(title);
+            if (std::find(seen.begin(), seen.end(), move.Window) != seen.end()) continue;
+            seen.push_back(move.Window);
+            titles.push_back(desktop.Window(move.Window).Title);
         }
         return titles;
     }
