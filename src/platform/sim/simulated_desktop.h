@@ -1,0 +1,188 @@
+#pragma once
+// A desktop in plain structs for the host tests: windows, monitors,
+// processes, launches, files and the version facts, built from a short
+// table in each test. It records what the system asked of it (moves,
+// launches, waits, closed handles, message boxes) so tests can assert on it.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace tessel {
+
+struct SimWindow {
+    WindowHandle Handle = 0;
+    std::uint32_t ProcessId = 1;
+    std::u16string ClassName;
+    std::u16string Title;
+    Rect Frame;                      // the visible frame
+    Rect Margins{7, 0, 7, 7};        // invisible borders: left, top, right, bottom
+    bool Visible = true;
+    bool Iconic = false;
+    bool TopLevel = true;
+    bool NoMonitor = false;          // MonitorFromWindow answers null
+    bool RectUnreadable = false;     // GetWindowRect fails
+    bool FrameUnreadable = false;    // DwmGetWindowAttribute fails
+    bool MoveFails = false;
+    int MovesUntilMarginsChange = -1;  // after this many moves the margins become NewMargins
+    Rect NewMargins;
+
+    Rect WindowRect() const {
+        return {Frame.Left - Margins.Left, Frame.Top - Margins.Top, Frame.Right + Margins.Right,
+                Frame.Bottom + Margins.Bottom};
+    }
+};
+
+struct SimMonitor {
+    Rect Area;
+    Rect Work;
+    bool InfoUnreadable = false;
+};
+
+enum class LaunchResult { Success, NoHandle, Failure };
+
+struct SimProgram {
+    LaunchResult Result = LaunchResult::Success;
+    std::uint32_t ProcessId = 0;
+    std::vector<SimWindow> Windows;  // created by the launch
+};
+
+struct SimMove {
+    WindowHandle Window;
+    std::int32_t X, Y, Width, Height;
+    bool Repaint;
+    friend bool operator==(const SimMove&, const SimMove&) = default;
+};
+
+struct SimLaunch {
+    ShellExecuteInfo Info;  // as passed; the pointers are copied to the strings below
+    bool DirectoryIsNull = false;
+    std::u16string Verb, File, Directory;
+};
+
+struct SimMessageBox {
+    std::u16string Text, Caption;
+    std::uint32_t Style;
+};
+
+class SimulatedDesktop : public Platform {
+public:
+    // The desktop.
+    std::u16string CommandLine = u"Tessel.exe";
+    std::vector<SimWindow> Windows;
+    std::vector<SimMonitor> Monitors;
+    std::map<std::u16string, SimProgram> Programs;  // by lpFile
+    bool Composition = false;
+    HResult CompositionResult = S_OK;
+    bool DwmModuleMissing = false;
+    bool DwmFunctionMissing = false;
+    OsVersionInfo Version{OsVersionInfoExSize, 6, 1, 7601, 2, {}};
+    std::optional<FixedFileInfo> Kernel32Version;  // absent: the version resource cannot be read
+    std::optional<WkstaInfo100> Workstation;        // absent: NetWkstaGetInfo fails
+    std::uint32_t AnsiCodePage = 1252;
+    bool AnsiCodePageValid = true;
+    std::u16string CurrentDirectory = u"/";      // relative file names resolve against it
+    std::set<std::u16string> FilesOpenForWriting;  // full paths that another process writes
+
+    // What the system asked.
+    std::vector<SimMove> Moves;
+    std::vector<SimLaunch> Launches;
+    std::vector<ProcessHandle> Waits;
+    std::vector<std::uintptr_t> ClosedHandles;
+    std::vector<SimMessageBox> MessageBoxes;
+    int Enumerations = 0;
+    int WindowVisits = 0;
+    int DwmLoads = 0;
+
+    /// Adds a window, giving it a handle when it has none; answers the handle.
+    WindowHandle AddWindow(SimWindow window);
+    SimWindow& Window(WindowHandle handle);
+
+    const char16_t* GetCommandLineW() override;
+    bool ShellExecuteExW(ShellExecuteInfo* info) override;
+    std::uint32_t WaitForInputIdle(ProcessHandle process, std::uint32_t milliseconds) override;
+    std::uint32_t GetProcessId(ProcessHandle process) override;
+    bool CloseHandle(std::uintptr_t handle) override;
+
+    FileHandle CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
+                           std::uint32_t attributes) override;
+    std::uint32_t SetFilePointer(FileHandle file, std::int32_t distance, std::uint32_t method) override;
+    bool ReadFile(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* read) override;
+    std::uint32_t GetFullPathNameW(const char16_t* name, std::uint32_t size, char16_t* buffer) override;
+    std::uint32_t GetLastError() override;
+    std::uint32_t FormatMessageW(std::uint32_t flags, std::uint32_t messageId, std::uint32_t languageId,
+                                 char16_t** buffer) override;
+    void LocalFree(void* memory) override;
+    std::uint32_t GetACP() override;
+    bool GetCPInfo(std::uint32_t codePage) override;
+    int MultiByteToWideChar(std::uint32_t codePage, std::uint32_t flags, const char* bytes, int count, char16_t* out,
+                            int outCount) override;
+
+    int GetWindowTextW(WindowHandle window, char16_t* buffer, int size) override;
+    int GetClassNameW(WindowHandle window, char16_t* buffer, int size) override;
+
+    bool EnumWindows(EnumWindowsProc proc, std::intptr_t param) override;
+    std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) override;
+    bool IsWindowVisible(WindowHandle window) override;
+    bool IsIconic(WindowHandle window) override;
+    MonitorHandle MonitorFromWindow(WindowHandle window, std::uint32_t flags) override;
+    bool GetMonitorInfoW(MonitorHandle monitor, MonitorInfo* info) override;
+    WindowHandle GetAncestor(WindowHandle window, std::uint32_t flags) override;
+    WindowHandle GetDesktopWindow() override;
+    bool GetWindowRect(WindowHandle window, Rect* rect) override;
+    bool MoveWindow(WindowHandle window, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
+                    bool repaint) override;
+
+    HResult DwmIsCompositionEnabled(std::int32_t* enabled) override;
+    HResult DwmGetWindowAttribute(WindowHandle window, std::uint32_t attribute, void* value,
+                                  std::uint32_t size) override;
+
+    bool GetVersionExW(OsVersionInfo* info) override;
+    std::uint32_t GetFileVersionInfoSizeW(const char16_t* name) override;
+    bool GetFileVersionInfoW(const char16_t* name, std::uint32_t size, void* block) override;
+    bool VerQueryValueW(const void* block, const char16_t* subBlock, const void** value,
+                        std::uint32_t* length) override;
+    std::uint32_t NetWkstaGetInfo(const char16_t* server, std::uint32_t level, void** buffer) override;
+    std::uint32_t NetApiBufferFree(void* buffer) override;
+
+    std::size_t VirtualQuery(const void* address, MemoryBasicInformation* info) override;
+    std::uint32_t GetModuleFileNameW(ModuleHandle module, char16_t* buffer, std::uint32_t size) override;
+    int LoadStringW(unsigned id, char16_t* buffer, int size) override;
+    int MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption, std::uint32_t style) override;
+
+    // The failure path's view of memory: regions that VirtualQuery reports.
+    struct Region {
+        std::uintptr_t Base, Size, AllocationBase;
+        std::uint32_t State;
+        std::u16string ModulePath;  // empty: no module at AllocationBase
+    };
+    std::vector<Region> Regions;
+    std::u16string ExecutablePath = u"C:\\Program Files\\Tessel\\Tessel.exe";
+
+private:
+    SimWindow* Find(WindowHandle handle);
+    std::u16string FullPath(std::u16string_view name) const;
+    WindowHandle NextHandle = 0x1000;
+    std::uint32_t LastError = 0;
+    std::map<FileHandle, std::shared_ptr<struct SimFile>> Files;
+    FileHandle NextFile = 0x100;
+    std::map<ProcessHandle, std::uint32_t> Processes;
+    ProcessHandle NextProcess = 0x2000;
+    std::vector<std::unique_ptr<char16_t[]>> Allocations;
+};
+
+/// Installs a desktop as the platform for the lifetime of a test.
+class ScopedPlatform {
+public:
+    explicit ScopedPlatform(Platform& platform) { SetPlatform(&platform); }
+    ~ScopedPlatform() { SetPlatform(nullptr); }
+    ScopedPlatform(const ScopedPlatform&) = delete;
+    ScopedPlatform& operator=(const ScopedPlatform&) = delete;
+};
+
+}  // namespace tessel
