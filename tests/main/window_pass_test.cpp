@@ -30,7 +30,6 @@ protected:
     ~Pass() override { ExclusionRules.reset(); }
 
     WindowHandle Add(Rect frame, SimWindow window = {}) {
-        window.ClassName = window.ClassName.empty() ? u"AppWindow" : window.ClassName;
         window.Frame = frame;
         window.Margins = {};
         return desktop.AddWindow(window);
@@ -150,6 +149,48 @@ TEST_F(Pass, VisitsEveryWindowOnceAndGoesOnAfterAFailedMove) {
     EXPECT_EQ(desktop.Moves.size(), 5u);
     for (std::size_t i = 0; i < desktop.Moves.size(); ++i)
         EXPECT_EQ(desktop.Moves[i].Window, desktop.Windows[i].Handle) << "each window is moved once, in order";
+}
+
+TEST_F(Pass, RulesExemptByTitleAndClass) {
+    const std::u16string longTitle = std::u16string(259, u'a') + u"xyz";
+    const struct {
+        std::vector<std::u16string> Rules;  // after the built-in rule
+        const char16_t* ClassName;
+        std::u16string Title;
+        bool Exempt;
+    } cases[] = {
+        {{}, u"Notepad", u"memo", false},
+        {{u"*=Notepad"}, u"Notepad", u"memo", true},
+        {{u"memo=*"}, u"Other", u"MEMO", true},
+        {{u"memo=Other"}, u"Notepad", u"memo", false},
+        {{u"other=Notepad"}, u"Notepad", u"memo", false},
+        {{u"=Notepad"}, u"Notepad", u"memo", false},
+        {{u"no separator"}, u"Notepad", u"memo", false},
+        {{u""}, u"", u"", true},
+        {{u"x=y", u"m*=N*"}, u"Notepad", u"memo", true},
+        {{u"*xyz=*"}, u"Notepad", longTitle, false},
+        {{u"*a=*"}, u"Notepad", longTitle, true},
+        {{u"a=b=c"}, u"b=c", u"a", true},
+        {{u" a = b"}, u" b", u" a ", true},
+        {{u" a = b"}, u"b", u"a", false},
+    };
+    for (const auto& c : cases) {
+        ExclusionRules = std::make_unique<TStringList>();
+        ExclusionRules->Add(BuiltInRule);
+        for (const std::u16string& rule : c.Rules) ExclusionRules->Add(rule);
+        desktop.Windows.clear();
+        desktop.Moves.clear();
+        Add({1800, 100, 2200, 500}, {.ClassName = c.ClassName, .Title = c.Title});
+        WindowPass();
+        EXPECT_EQ(desktop.Moves.empty(), c.Exempt) << Narrow(c.ClassName) << " / " << Narrow(c.Title);
+    }
+}
+
+TEST_F(Pass, AnEmptyRuleListExemptsNothing) {
+    ExclusionRules = std::make_unique<TStringList>();
+    Add({1800, 100, 2200, 500}, {.ClassName = u"Shell_TrayWnd"});
+    WindowPass();
+    EXPECT_EQ(desktop.Moves.size(), 1u);
 }
 
 TEST_F(Pass, AnInvalidMaskEndsThePassAndKeepsEarlierMoves) {
