@@ -9,6 +9,7 @@ screenshots build/demo-before.png and build/demo-after.png. Expects the
 
 import argparse
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -74,7 +75,7 @@ def main():
     for path in (tessel, helper):
         if not os.path.exists(path):
             sys.exit(f"demo: {path} is missing; build it with: cmake --preset win64 && cmake --build --preset win64")
-    missing = winesession.missing_tools()
+    missing = winesession.missing_tools() + [t for t in ("import", "convert") if not shutil.which(t)]
     if missing:
         sys.exit(f"demo: {', '.join(missing)} not installed (scripts/setup.sh installs them)")
 

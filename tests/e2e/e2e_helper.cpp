@@ -228,7 +228,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
     case WM_WINDOWPOSCHANGED: {
         Tracked* tracked = FindTracked(window);
-        if (tracked && tracked->Ready && !IsIconic(window)) {
+        if (tracked && tracked->Ready) {
             RECT frame = VisibleFrame(window);
             if (!SameRect(frame, tracked->Last)) {
                 tracked->Moves.push_back({NowMicros(), frame});

@@ -15,7 +15,9 @@ check failed, 77 when the suite cannot run here (the reason is printed).
 
 import argparse
 import os
+import re
 import shutil
+import subprocess
 import sys
 import time
 from dataclasses import dataclass, field
@@ -26,7 +28,7 @@ from winesession import Monitor, Session, SessionError, read_report, windows_pat
 
 SKIP_EXIT = 77
 TESSEL_TIMEOUT = 30
-BOX_TIMEOUT_MS = 15000
+BOX_TIMEOUT_MS = 10000
 
 
 @dataclass
@@ -69,9 +71,18 @@ class File:
 
 @dataclass
 class Box:
-    """A message box the run must show; its text is compared exactly."""
+    """A message box the run must show. Its text is compared exactly, or,
+    given as a compiled pattern, must match it whole (for texts that hold
+    an address)."""
     caption: str
-    text: str
+    text: object  # str or re.Pattern
+
+    def matches(self, caption, text):
+        if caption != self.caption:
+            return False
+        if isinstance(self.text, re.Pattern):
+            return self.text.fullmatch(text) is not None
+        return text == self.text
 
 
 @dataclass
@@ -82,7 +93,7 @@ class Scenario:
     args: list = field(default_factory=list)  # Tessel's arguments: str, App, Missing, File
     boxes: list = field(default_factory=list)
     exit_code: int = 0
-    env: dict = field(default_factory=dict)
+    env: dict = field(default_factory=dict)  # added to Tessel's environment (WINEDLLOVERRIDES, say)
 
 
 def others(*windows):
@@ -243,7 +254,7 @@ class Runner:
             return [str(error)]
 
     def run_checked(self, scenario):
-        directory = os.path.join(self.work, "scenarios", scenario.name.replace(" ", "_"))
+        directory = os.path.join(self.work, "scenarios", re.sub(r"[^a-z0-9]+", "_", scenario.name.lower()))
         shutil.rmtree(directory, ignore_errors=True)
         os.makedirs(directory)
         launched = [a for a in scenario.args if isinstance(a, App)]
@@ -267,15 +278,22 @@ class Runner:
                 boxes = self.session.start(self.session.helper_exe,
                                            ["--box", windows_path(box_out), str(BOX_TIMEOUT_MS)] +
                                            [b.caption for b in scenario.boxes])
-            tessel = self.session.start(self.tessel, self.tessel_args(directory, scenario), cwd=directory)
-            code = self.session.finish(tessel, TESSEL_TIMEOUT)
-            if code is None:
-                failures.append(f"Tessel.exe did not end within {TESSEL_TIMEOUT} s{self.close_stray_boxes()}")
-            elif code != scenario.exit_code:
-                failures.append(f"exit code {code}, wanted {scenario.exit_code}")
+            tessel = self.session.start(self.tessel, self.tessel_args(directory, scenario), cwd=directory,
+                                        env=scenario.env)
             if boxes is not None:
+                # The boxes come first: Tessel cannot end while one is open.
                 self.session.finish(boxes, BOX_TIMEOUT_MS / 1000 * len(scenario.boxes) + 5)
-                failures += self.check_boxes(scenario.boxes, os.path.join(directory, "boxes.txt"))
+                box_failures = self.check_boxes(scenario.boxes, os.path.join(directory, "boxes.txt"))
+                if box_failures and tessel.poll() is None:
+                    box_failures.append(f"then{self.close_stray_boxes()}")
+                failures += box_failures
+            try:
+                tessel.wait(TESSEL_TIMEOUT)
+            except subprocess.TimeoutExpired:
+                failures.append(f"Tessel.exe did not end within {TESSEL_TIMEOUT} s;{self.close_stray_boxes()}")
+            code = self.session.finish(tessel, 5)
+            if code is not None and code != scenario.exit_code:
+                failures.append(f"exit code {code}, wanted {scenario.exit_code}")
 
             for app in launched:
                 if not os.path.exists(stems[id(app)] + ".ready"):
@@ -290,7 +308,8 @@ class Runner:
         for app in scenario.others + launched:
             report = reports.get(id(app))
             if report is not None:
-                failures += self.check_app(app, *report, launched=app in launched, directory=directory)
+                failures += self.check_app(app, *report, launched=any(app is a for a in launched),
+                                           directory=directory)
         failures += self.check_order(launched, reports)
         return failures
 
@@ -317,7 +336,10 @@ class Runner:
         if not os.path.exists(out):
             return ""
         with open(out, encoding="utf-8") as f:
-            return "; it showed " + f.read().strip()
+            fields = f.read().strip().split("\t")
+        if fields[0] != "box":
+            return " no message box was open"
+        return f" it showed the message box {fields[1]!r}: {unescape(fields[2])!r}"
 
     @staticmethod
     def check_boxes(wanted, path):
@@ -328,8 +350,9 @@ class Runner:
         got = [(l[1], unescape(l[2])) for l in lines if l[0] == "box"]
         failures = [f"no message box with caption {l[1]!r} appeared" for l in lines if l[0] == "timeout"]
         for box, (caption, text) in zip(wanted, got):
-            if (caption, text) != (box.caption, box.text):
-                failures.append(f"message box {caption!r}: {text!r}, wanted {box.caption!r}: {box.text!r}")
+            if not box.matches(caption, text):
+                wanted = box.text.pattern if isinstance(box.text, re.Pattern) else box.text
+                failures.append(f"message box {caption!r}: {text!r}, wanted {box.caption!r}: {wanted!r}")
         return failures
 
     @staticmethod

@@ -343,14 +343,12 @@ class Session:
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with contextlib.suppress(FileNotFoundError):
             os.remove(path)
-        try:
-            os.link(self.helper_exe, path)
-        except OSError:
-            shutil.copyfile(self.helper_exe, path)
+        shutil.copyfile(self.helper_exe, path)
 
-    def start(self, exe, args=(), cwd=None, track=True):
-        """Starts a Windows program in the session; returns the Popen."""
-        process = subprocess.Popen(["wine", exe, *args], env=self.env, cwd=cwd or self.work,
+    def start(self, exe, args=(), cwd=None, track=True, env=None):
+        """Starts a Windows program in the session, with `env` added to the
+        session's environment; returns the Popen."""
+        process = subprocess.Popen(["wine", exe, *args], env=dict(self.env, **(env or {})), cwd=cwd or self.work,
                                    stdin=subprocess.DEVNULL, stdout=self._log, stderr=self._log,
                                    start_new_session=True, preexec_fn=_die_with_parent)
         if track:
