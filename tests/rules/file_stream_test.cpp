@@ -52,6 +52,8 @@ TEST_F(RulesFileStreamTest, OpenFailuresNameTheFullPathAndTheReason) {
          u"ファイル " + files.Path("missing.txt") + u" は開けません。 指定されたファイルが見つかりません。 "},
         {"relative name going up", u"folder/../missing.txt",
          u"ファイル " + files.Path("missing.txt") + u" は開けません。 指定されたファイルが見つかりません。 "},
+        {"placeholders in the name stay text", files.Path("%s %d %1:s %%.txt"),
+         u"ファイル " + files.Path("%s %d %1:s %%.txt") + u" は開けません。 指定されたファイルが見つかりません。 "},
         {"missing directory", files.Path("nowhere/rules.txt"),
          u"ファイル " + files.Path("nowhere/rules.txt") + u" は開けません。 指定されたパスが見つかりません。 "},
         {"path beyond 260 characters", deep, u"ファイル " + deep + u" は開けません。 指定されたパスが見つかりません。 "},
