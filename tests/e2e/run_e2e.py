@@ -174,6 +174,35 @@ SCENARIOS = [
     Scenario("larger than a work area with a taskbar", "taskbar", others(
         Win("huge", (-100, -100, 2100, 1200), [(-280, -260, 1920, 1040), (0, 0, 1920, 1040)]))),
 
+    # --- Rules files (-e): a rule exempts a window by its title and class masks ---
+    Scenario("rules file in UTF-8 with a mark", "single", others(
+        Win("メモ帳 - 無題", (1800, 100, 2200, 500)),
+        Win("Keep me", (1800, 600, 2200, 900)),
+        Win("moved", (-200, 100, 200, 400), [(0, 100, 400, 400)])),
+        args=["-e", File("rules.txt", b"\xef\xbb\xbf" + "メモ帳*=*\r\nKEEP*=tesselE2E\r\n".encode("utf-8"))]),
+    Scenario("rules files in UTF-16, both byte orders", "single", others(
+        Win("little", (1800, 100, 2200, 500)),
+        Win("big", (1800, 600, 2200, 900)),
+        Win("neither", (-200, 100, 200, 400), [(0, 100, 400, 400)])),
+        args=["-e", File("le.txt", b"\xff\xfe" + "little=TesselE2E\n".encode("utf-16-le")),
+              "/E", File("be.txt", b"\xfe\xff" + "big=*".encode("utf-16-be"))]),
+    Scenario("rules file in the ANSI code page", "single", others(
+        Win("Café", (1800, 100, 2200, 500)),
+        # Without a mark UTF-8 is read as ANSI: its two bytes for é are two characters.
+        Win("Crème", (1800, 600, 2200, 900), [(1520, 600, 1920, 900)])),
+        args=["-e", File("ansi.txt", "Café=*\r\n".encode("cp1252") + "Crème=*".encode("utf-8"))]),
+    Scenario("rules file in code page 932 under a Japanese locale", "single", others(
+        Win("メモ帳 - 無題", (1800, 100, 2200, 500)),
+        Win("ノート", (1800, 600, 2200, 900), [(1520, 600, 1920, 900)])),
+        args=["-e", File("sjis.txt", "メモ帳*=*".encode("cp932"))],
+        env={"LC_ALL": "ja_JP.UTF-8"}),
+    Scenario("a missing rules file ends the run before any window is moved", "single", others(
+        Win("stays", (1800, 100, 2200, 500))),
+        args=["-e", File("rules.txt", b"=x"), "-e", "Z:\\nonexistent\\rules.txt"], exit_code=1,
+        boxes=[Box("アプリケーションエラー", re.compile(
+            r"EFOpenError がモジュール Tessel\.exe の [0-9A-F]{8} で発生しました。\r\n"
+            r"ファイル Z:\\nonexistent\\rules\.txt は開けません。 .+ \.\r\n", re.S))]),
+
     # --- Three monitors of different sizes, two of them at negative coordinates ---
     Scenario("each window goes to its nearest monitor", "three", others(
         Win("left monitor, off its left", (-1400, 100, -1000, 400), [(-1280, 100, -880, 400)]),
