@@ -1,5 +1,6 @@
-// The entry point of Tessel.exe: the real platform, the outermost handler,
-// the main block, and the exit code handed to the process's end.
+// The entry point of Tessel.exe: the real platform, then the outermost
+// handler, under which the start-up steps and the main block run; the run
+// ends the process with its exit code.
 #include "main/tessel.h"
 #include "platform/win32/win32_platform.h"
 #include "runtime/top_level_handler.h"
@@ -9,5 +10,5 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     static tessel::Win32Platform platform;
     tessel::SetPlatform(&platform);
-    ::ExitProcess(static_cast<UINT>(tessel::RunUnderTopLevelHandler(&tessel::MainBlock)));
+    tessel::RunUnderTopLevelHandler(&tessel::MainBlock);
 }

@@ -116,6 +116,32 @@ struct MemoryBasicInformation {
     std::uint32_t State = 0;
 };
 
+// EXCEPTION_RECORD, field by field; ExceptionInformation holds the
+// parameters of the exception, NumberParameters of them.
+struct ExceptionRecord {
+    std::uint32_t ExceptionCode = 0;
+    std::uint32_t ExceptionFlags = 0;
+    ExceptionRecord* NestedRecord = nullptr;
+    const void* ExceptionAddress = nullptr;
+    std::uint32_t NumberParameters = 0;
+    std::uintptr_t ExceptionInformation[15] = {};
+};
+
+// EXCEPTION_POINTERS; the context record stays opaque above the seam.
+struct ExceptionPointers {
+    tessel::ExceptionRecord* ExceptionRecord;
+    void* ContextRecord;
+};
+
+/// The exception code under which the platform's dispatch carries a C++
+/// exception of this system (a 64-bit Windows build dispatches every C++
+/// throw as a platform exception with this code).
+constexpr std::uint32_t CxxExceptionCode = 0x20474343;
+
+/// Offered a failure that the platform's dispatch has met, before any
+/// cleanup runs; answers whether the outermost frame takes it.
+using FrameHandler = bool (*)(ExceptionPointers* failure);
+
 // Constants of the calls, with the platform's values.
 constexpr std::uint32_t SEE_MASK_NOCLOSEPROCESS = 0x40;
 constexpr std::int32_t SW_SHOW = 5;
@@ -217,6 +243,18 @@ public:
     virtual int LoadStringW(unsigned id, char16_t* buffer, int size) = 0;
     virtual int MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption,
                             std::uint32_t style) = 0;
+    /// EXCEPTION_CONTINUE_SEARCH (0) when a debugger is attached; whatever
+    /// else the platform does with the failure besides answering is its own.
+    virtual std::int32_t UnhandledExceptionFilter(ExceptionPointers* failure) = 0;
+    [[noreturn]] virtual void ExitProcess(std::uint32_t exitCode) = 0;
+    /// Calls `body` inside the outermost frame of the platform's exception
+    /// dispatch (an SEH frame on Windows). Each failure that the dispatch
+    /// meets while `body` runs is offered to `handler` first; a failure it
+    /// takes is unwound to this frame, running every pending cleanup, and
+    /// the answer is false. A failure it declines is left to the platform.
+    /// A C++ exception that the platform never dispatches (a 32-bit build's)
+    /// is unwound to this frame without the offer. True when `body` returns.
+    virtual bool RunUnderExceptionFrame(void (*body)(), FrameHandler handler) = 0;
 };
 
 /// The platform in force; set once at start-up (or by a test).

@@ -2,6 +2,7 @@
 // Failures of the system: every class derives from Exception and carries
 // its class name, a message and the code address of the raise.
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -33,7 +34,25 @@ class EEncodingError : public Exception { public: explicit EEncodingError(std::u
 class EMaskException : public Exception { public: explicit EMaskException(std::u16string m) : Exception(u"EMaskException", std::move(m)) {} };
 class EOutOfMemory : public Exception { public: explicit EOutOfMemory(std::u16string m) : Exception(u"EOutOfMemory", std::move(m)) {} };
 class EExternalException : public Exception { public: explicit EExternalException(std::u16string m) : Exception(u"EExternalException", std::move(m)) {} };
+// The faults that the processor or the platform raises (MapPlatformException).
+class EAccessViolation : public Exception { public: explicit EAccessViolation(std::u16string m) : Exception(u"EAccessViolation", std::move(m)) {} };
+class ERangeError : public Exception { public: explicit ERangeError(std::u16string m) : Exception(u"ERangeError", std::move(m)) {} };
+class EUnderflow : public Exception { public: explicit EUnderflow(std::u16string m) : Exception(u"EUnderflow", std::move(m)) {} };
+class EZeroDivide : public Exception { public: explicit EZeroDivide(std::u16string m) : Exception(u"EZeroDivide", std::move(m)) {} };
+class EInvalidOp : public Exception { public: explicit EInvalidOp(std::u16string m) : Exception(u"EInvalidOp", std::move(m)) {} };
+class EOverflow : public Exception { public: explicit EOverflow(std::u16string m) : Exception(u"EOverflow", std::move(m)) {} };
+class EDivByZero : public Exception { public: explicit EDivByZero(std::u16string m) : Exception(u"EDivByZero", std::move(m)) {} };
+class EIntOverflow : public Exception { public: explicit EIntOverflow(std::u16string m) : Exception(u"EIntOverflow", std::move(m)) {} };
+class EPrivilege : public Exception { public: explicit EPrivilege(std::u16string m) : Exception(u"EPrivilege", std::move(m)) {} };
+class EStackOverflow : public Exception { public: explicit EStackOverflow(std::u16string m) : Exception(u"EStackOverflow", std::move(m)) {} };
+class EControlC : public Exception { public: explicit EControlC(std::u16string m) : Exception(u"EControlC", std::move(m)) {} };
 // clang-format on
+
+/// The failure raised last, kept beside the thrown object on its way to the
+/// outermost handler: the platform's dispatch carries a C++ exception in a
+/// record that does not say which object it is. Copying an Exception never
+/// allocates, so keeping it here costs nothing when memory is exhausted.
+inline std::optional<Exception> FailureInFlight;
 
 /// Throws E(message) with the return address of this call as its raise
 /// address, so a report names the instruction after the raising call.
@@ -41,6 +60,7 @@ template <class E>
 [[noreturn]] [[gnu::noinline]] void Raise(std::u16string message) {
     E error(std::move(message));
     error.SetRaiseAddress(__builtin_extract_return_addr(__builtin_return_address(0)));
+    FailureInFlight = error;
     throw error;
 }
 

@@ -468,7 +468,39 @@ int SimulatedDesktop::LoadStringW(unsigned id, char16_t* buffer, int size) {
 int SimulatedDesktop::MessageBoxW(WindowHandle, const char16_t* text, const char16_t* caption,
                                   std::uint32_t style) {
     MessageBoxes.push_back({text, caption, style});
+    if (OnMessageBox) OnMessageBox();
     return 1;  // IDOK
+}
+
+// ---- Failure path: the outermost frame, the filter and the exit ----------
+
+void SimRaisePlatformException(const ExceptionRecord& record) { throw SimPlatformException{record}; }
+
+std::int32_t SimulatedDesktop::UnhandledExceptionFilter(ExceptionPointers* failure) {
+    FilteredFailures.push_back(failure->ExceptionRecord->ExceptionCode);
+    return FilterAnswer;
+}
+
+void SimulatedDesktop::ExitProcess(std::uint32_t exitCode) {
+    ExitCode = exitCode;
+    throw SimProcessExit{exitCode};
+}
+
+bool SimulatedDesktop::RunUnderExceptionFrame(void (*body)(), FrameHandler handler) {
+    try {
+        body();
+        return true;
+    } catch (const SimPlatformException& raised) {
+        ExceptionRecord record = raised.Record;
+        ExceptionPointers failure{&record, nullptr};
+        if (!handler(&failure)) throw;
+        return false;
+    } catch (const Exception&) {
+        ExceptionRecord record{.ExceptionCode = CxxExceptionCode};
+        ExceptionPointers failure{&record, nullptr};
+        if (!handler(&failure)) throw;
+        return false;
+    }
 }
 
 // ---- Files and text ----------------------------------------------------

@@ -4,6 +4,7 @@
 // table in each test. It records what the system asked of it (moves,
 // launches, waits, closed handles, message boxes) so tests can assert on it.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -164,6 +165,18 @@ public:
     std::vector<Region> Regions;
     std::u16string ExecutablePath = u"C:\\Program Files\\Tessel\\Tessel.exe";
 
+    // The outermost frame. Host C++ exceptions never pass through a platform
+    // dispatch, so a failure is offered to the frame's handler once it has
+    // reached the frame, its cleanups already run; a declined one leaves
+    // RunUnderExceptionFrame as it came.
+    std::int32_t FilterAnswer = 1;                // EXCEPTION_EXECUTE_HANDLER; 0 plays an attached debugger
+    std::vector<std::uint32_t> FilteredFailures;  // the exception code of each failure the filter saw
+    std::optional<std::uint32_t> ExitCode;        // set by ExitProcess, which then throws SimProcessExit
+    std::function<void()> OnMessageBox;           // runs while a message box is open
+    std::int32_t UnhandledExceptionFilter(ExceptionPointers* failure) override;
+    [[noreturn]] void ExitProcess(std::uint32_t exitCode) override;
+    bool RunUnderExceptionFrame(void (*body)(), FrameHandler handler) override;
+
 private:
     SimWindow* Find(WindowHandle handle);
     std::u16string FullPath(std::u16string_view name) const;
@@ -175,6 +188,19 @@ private:
     ProcessHandle NextProcess = 0x2000;
     std::vector<std::unique_ptr<char16_t[]>> Allocations;
 };
+
+// ---- Failure path: the outermost frame, the filter and the exit ----------
+
+/// What the simulated ExitProcess throws, so that a test gets control back.
+struct SimProcessExit {
+    std::uint32_t ExitCode;
+};
+
+/// A platform exception as the processor or the platform would raise it.
+struct SimPlatformException {
+    ExceptionRecord Record;
+};
+[[noreturn]] void SimRaisePlatformException(const ExceptionRecord& record);
 
 /// Installs a desktop as the platform for the lifetime of a test.
 class ScopedPlatform {

@@ -24,6 +24,10 @@ static_assert(sizeof(FixedFileInfo) == sizeof(VS_FIXEDFILEINFO));
 static_assert(sizeof(WkstaInfo100) == sizeof(WKSTA_INFO_100) &&
               offsetof(WkstaInfo100, wki100_ver_minor) == offsetof(WKSTA_INFO_100, wki100_ver_minor));
 static_assert(sizeof(SHELLEXECUTEINFOW) == ShellExecuteInfoSize);
+static_assert(sizeof(ExceptionRecord) == sizeof(EXCEPTION_RECORD) &&
+              offsetof(ExceptionRecord, ExceptionAddress) == offsetof(EXCEPTION_RECORD, ExceptionAddress) &&
+              offsetof(ExceptionRecord, ExceptionInformation) == offsetof(EXCEPTION_RECORD, ExceptionInformation));
+static_assert(sizeof(ExceptionPointers) == sizeof(EXCEPTION_POINTERS));
 
 namespace {
 
@@ -278,5 +282,139 @@ int Win32Platform::MessageBoxW(WindowHandle owner, const char16_t* text, const c
                                std::uint32_t style) {
     return ::MessageBoxW(Hwnd(owner), W(text), W(caption), style);
 }
+
+std::int32_t Win32Platform::UnhandledExceptionFilter(ExceptionPointers* failure) {
+    return ::UnhandledExceptionFilter(reinterpret_cast<EXCEPTION_POINTERS*>(failure));
+}
+
+void Win32Platform::ExitProcess(std::uint32_t exitCode) { ::ExitProcess(exitCode); }
+
+// ---- The outermost frame -----------------------------------------------
+//
+// Its handler is one of the platform's frame-based exception handlers, so
+// the dispatch offers it every failure that no inner frame handles while the
+// stack is still whole: a debugger that the filter hands the failure to sees
+// it where it happened.
+
+namespace {
+
+FrameHandler OutermostHandler = nullptr;
+
+bool IsUnwinding(const EXCEPTION_RECORD* record) {
+    return (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0;
+}
+
+bool Offer(EXCEPTION_RECORD* record, CONTEXT* context) {
+    EXCEPTION_POINTERS pointers{record, context};
+    return OutermostHandler(reinterpret_cast<ExceptionPointers*>(&pointers));
+}
+
+}  // namespace
+
+#if defined(__x86_64__)
+
+// A 64-bit build dispatches C++ exceptions as platform exceptions, and the
+// C++ cleanups of the frames between a failure and this one run only while
+// a C++ exception unwinds them. So a taken failure is unwound by a C++
+// exception of this frame's own, thrown from the handler: the dispatch
+// unwinds through its own frames to the failure and on through every
+// cleanup to the catch in RunUnderExceptionFrame.
+namespace {
+
+struct OutermostFrameUnwind {};
+bool FrameUnwinding = false;
+
+}  // namespace
+
+extern "C" EXCEPTION_DISPOSITION TesselOutermostFrameHandler(EXCEPTION_RECORD* record, void*, CONTEXT* context,
+                                                             void*) {
+    if (IsUnwinding(record)) return ExceptionContinueSearch;
+    // The frame's own unwinding exception passing on its way out.
+    if (FrameUnwinding && record->ExceptionCode == CxxExceptionCode) return ExceptionContinueSearch;
+    if (!Offer(record, context)) return ExceptionContinueSearch;
+    FrameUnwinding = true;
+    throw OutermostFrameUnwind{};
+}
+
+// The frame itself: a function whose unwind information names the handler
+// above for the dispatch. It calls the body it is given in rcx.
+extern "C" void TesselOutermostFrame(void (*body)());
+asm(R"(
+    .text
+    .globl TesselOutermostFrame
+    .def TesselOutermostFrame; .scl 2; .type 32; .endef
+    .seh_proc TesselOutermostFrame
+TesselOutermostFrame:
+    subq $40, %rsp
+    .seh_stackalloc 40
+    .seh_endprologue
+    .seh_handler TesselOutermostFrameHandler, @except
+    callq *%rcx
+    nop
+    addq $40, %rsp
+    ret
+    .seh_endproc
+)");
+
+bool Win32Platform::RunUnderExceptionFrame(void (*body)(), FrameHandler handler) {
+    OutermostHandler = handler;
+    try {
+        TesselOutermostFrame(body);
+        return true;
+    } catch (const OutermostFrameUnwind&) {
+        return false;
+    }
+}
+
+#elif defined(__i386__)
+
+// A 32-bit build's C++ exceptions never pass through the platform's
+// dispatch; they unwind to the catch below, their cleanups run on the way,
+// and nothing is offered. Processor and platform faults do reach the frame's
+// handler, which unwinds the platform's frames above it and resumes here;
+// the C++ cleanups in between cannot run for a fault this build's C++
+// runtime never sees.
+namespace {
+
+// Where the frame resumes after a taken fault, as __builtin_setjmp keeps it.
+void* ResumeAfterFault[5];
+
+EXCEPTION_DISPOSITION NTAPI OutermostFrameHandler(EXCEPTION_RECORD* record, void* frame, CONTEXT* context, void*) {
+    if (IsUnwinding(record)) return ExceptionContinueSearch;
+    if (!Offer(record, context)) return ExceptionContinueSearch;
+    ::RtlUnwind(frame, nullptr, record, nullptr);
+    __builtin_longjmp(ResumeAfterFault, 1);
+}
+
+// The head of the thread's list of frame handlers, at fs:[0].
+EXCEPTION_REGISTRATION_RECORD* FirstFrame() {
+    EXCEPTION_REGISTRATION_RECORD* frame;
+    asm volatile("movl %%fs:0, %0" : "=r"(frame));
+    return frame;
+}
+
+void SetFirstFrame(EXCEPTION_REGISTRATION_RECORD* frame) { asm volatile("movl %0, %%fs:0" : : "r"(frame) : "memory"); }
+
+}  // namespace
+
+bool Win32Platform::RunUnderExceptionFrame(void (*body)(), FrameHandler handler) {
+    OutermostHandler = handler;
+    EXCEPTION_REGISTRATION_RECORD frame{FirstFrame(), &OutermostFrameHandler};
+    SetFirstFrame(&frame);
+    volatile bool completed = false;
+    if (__builtin_setjmp(ResumeAfterFault) == 0) {
+        try {
+            body();
+            completed = true;
+        } catch (...) {
+        }
+    }
+    SetFirstFrame(frame.Next);
+    return completed;
+}
+
+#else
+#error "The outermost frame is built for x86 and x86-64 Windows only."
+#endif
 
 }  // namespace tessel

@@ -57,6 +57,9 @@ public:
     std::uint32_t GetModuleFileNameW(ModuleHandle module, char16_t* buffer, std::uint32_t size) override;
     int LoadStringW(unsigned id, char16_t* buffer, int size) override;
     int MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption, std::uint32_t style) override;
+    std::int32_t UnhandledExceptionFilter(ExceptionPointers* failure) override;
+    [[noreturn]] void ExitProcess(std::uint32_t exitCode) override;
+    bool RunUnderExceptionFrame(void (*body)(), FrameHandler handler) override;
 };
 
 }  // namespace tessel
