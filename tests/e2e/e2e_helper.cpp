@@ -14,6 +14,8 @@
 //                                      message box (#32770) with caption CAP,
 //                                      in order, writes its caption and text
 //                                      to OUT and closes it; CAP * takes any.
+//   e2e_helper.exe --resources EXE OUT writes what the platform reads from
+//                                      EXE's version block and manifest.
 //
 // The window job takes no arguments on purpose: a program launched by Tessel
 // gets none, so everything it needs comes from files named after the exe,
@@ -416,6 +418,60 @@ int RunBoxes(const std::wstring& outName, DWORD timeoutMs, const std::vector<std
     return 0;
 }
 
+std::wstring VersionString(const void* block, const wchar_t* name)
+{
+    void* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block, name, &value, &length) || length == 0) return L"";
+    return std::wstring(static_cast<const wchar_t*>(value), length - 1);
+}
+
+int RunResources(const std::wstring& exeName, const std::wstring& outName)
+{
+    std::string out;
+    DWORD ignored = 0;
+    std::vector<unsigned char> block(GetFileVersionInfoSizeW(exeName.c_str(), &ignored));
+    if (!block.empty() && GetFileVersionInfoW(exeName.c_str(), 0, static_cast<DWORD>(block.size()), block.data())) {
+        void* value = nullptr;
+        UINT length = 0;
+        if (VerQueryValueW(block.data(), L"\\", &value, &length) && length >= sizeof(VS_FIXEDFILEINFO)) {
+            const auto* info = static_cast<const VS_FIXEDFILEINFO*>(value);
+            char line[128];
+            snprintf(line, sizeof line, "fixed\t%lu.%lu.%lu.%lu\t%lu.%lu.%lu.%lu\n", info->dwFileVersionMS >> 16,
+                     info->dwFileVersionMS & 0xFFFF, info->dwFileVersionLS >> 16, info->dwFileVersionLS & 0xFFFF,
+                     info->dwProductVersionMS >> 16, info->dwProductVersionMS & 0xFFFF,
+                     info->dwProductVersionLS >> 16, info->dwProductVersionLS & 0xFFFF);
+            out += line;
+        }
+        if (VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length) && length >= 4) {
+            const auto* pair = static_cast<const WORD*>(value);
+            char line[64];
+            snprintf(line, sizeof line, "translation\t%04X%04X\n", pair[0], pair[1]);
+            out += line;
+            wchar_t prefix[64];
+            swprintf(prefix, 64, L"\\StringFileInfo\\%04X%04X\\", pair[0], pair[1]);
+            for (const wchar_t* name : {L"FileVersion", L"ProductVersion", L"OriginalFilename"})
+                out += "string\t" + Utf8(name) + "\t" + Utf8(VersionString(block.data(), (prefix + std::wstring(name)).c_str())) +
+                       "\n";
+        }
+    }
+    // The manifest as the loader finds it: resource 1 of type RT_MANIFEST.
+    HMODULE module = LoadLibraryExW(exeName.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (module != nullptr) {
+        if (HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) {
+            const char* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
+            std::string manifest(data, SizeofResource(module, found));
+            for (char& c : manifest)
+                if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+            out += "manifest\t" + manifest + "\n";
+        }
+        out += std::string("icon\t") + (FindResourceW(module, L"MAINICON", MAKEINTRESOURCEW(14)) ? "1" : "0") + "\n";
+        FreeLibrary(module);
+    }
+    WriteFileAtomically(outName, out);
+    return 0;
+}
+
 }  // namespace
 }  // namespace tessel
 
@@ -429,6 +485,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     std::vector<std::wstring> args(argv, argv + argc);
     LocalFree(argv);
     if (args.size() >= 3 && args[1] == L"--monitors") return RunMonitors(args[2]);
+    if (args.size() >= 4 && args[1] == L"--resources") return RunResources(args[2], args[3]);
     if (args.size() >= 5 && args[1] == L"--box")
         return RunBoxes(args[2], static_cast<DWORD>(std::stoul(args[3])),
                         std::vector<std::wstring>(args.begin() + 4, args.end()));

@@ -94,6 +94,16 @@ class Scenario:
     boxes: list = field(default_factory=list)
     exit_code: int = 0
     env: dict = field(default_factory=dict)  # added to Tessel's environment (WINEDLLOVERRIDES, say)
+    program: str = "Tessel.exe"  # or another program of the build directory, run in Tessel's place
+    events: list = None  # the lines the program must write to events.txt in its directory
+
+
+def probe(name, mode, box=None, events=()):
+    """A run of the failure probe, which fails on purpose under Tessel's
+    outermost handler and lists its cleanups, box and exit in events.txt."""
+    return Scenario(name, "single", args=[mode] if mode else [], program="failure_probe.exe",
+                    boxes=[Box("アプリケーションエラー", re.compile(box, re.S))] if box else [],
+                    exit_code=1 if box else 0, events=list(events))
 
 
 def others(*windows):
@@ -203,6 +213,48 @@ SCENARIOS = [
             r"EFOpenError がモジュール Tessel\.exe の [0-9A-F]{8} で発生しました。\r\n"
             r"ファイル Z:\\nonexistent\\rules\.txt は開けません。 .+ \.\r\n", re.S))]),
 
+    # The title mask is compiled only for a window whose class matches, so
+    # the pass moves the windows it meets before that one and then ends. The
+    # pass meets the windows of one program in the reverse order of their
+    # making: each new window goes to the top.
+    Scenario("an invalid mask met in a pass ends the run; earlier moves stay", "single", others(
+        Win("met after the failure", (1800, 600, 2200, 900)),
+        Win("the failing rule's class", (1800, 100, 2200, 500), cls="Special"),
+        Win("moved before the failure", (-200, 100, 200, 400), [(0, 100, 400, 400)])),
+        args=["-e", File("rules.txt", b"[abc=Special")], exit_code=1,
+        boxes=[Box("アプリケーションエラー", re.compile(
+            r"EMaskException がモジュール Tessel\.exe の [0-9A-F]{8} で発生しました。\r\n"
+            r"5 番目の文字（'\[abc'）は正しくないマスク文字です\.\r\n"))]),
+    Scenario("a desktop window manager that cannot be loaded ends the run", "single", others(
+        Win("stays", (1800, 100, 2200, 500))),
+        env={"WINEDLLOVERRIDES": "mscoree,mshtml=;dwmapi=d"}, exit_code=1,
+        boxes=[Box("アプリケーションエラー", re.compile(
+            r"EExternalException がモジュール Tessel\.exe の [0-9A-F]{8} で発生しました。\r\n"
+            r"外部例外 C06D007E\.\r\n"))]),
+
+    # --- Faults that Tessel itself never makes, handled on the real platform ---
+    probe("a run that ends normally shows nothing", "", events=["cleanup inner", "cleanup outer", "exit 0"]),
+    probe("a failure is reported after every cleanup and before the exit", "raise",
+          r"EMaskException がモジュール failure_probe\.exe の [0-9A-F]{8} で発生しました。\r\n"
+          r"raised on purpose\.\r\n",
+          ["cleanup inner", "cleanup outer", "box", "exit 1"]),
+    probe("an access violation is reported as EAccessViolation after the cleanups", "fault",
+          r"EAccessViolation がモジュール failure_probe\.exe の [0-9A-F]{8} で発生しました。\r\n"
+          r"モジュール 'failure_probe\.exe' のアドレス [0-9A-F]{8,16} でアドレス 0{8} に対する書き込み違反がおきました。\.\r\n",
+          ["cleanup inner", "cleanup outer", "box", "exit 1"]),
+    probe("an integer division by zero is reported as EDivByZero", "divide",
+          r"EDivByZero がモジュール failure_probe\.exe の [0-9A-F]{8} で発生しました。\r\nゼロによる除算\.\r\n",
+          ["cleanup inner", "cleanup outer", "box", "exit 1"]),
+    # C++ cannot unwind from a faulting instruction that the frame's own
+    # cleanups do not cover; the run still ends with the one report and 1.
+    probe("a fault C++ cannot unwind is still reported once", "fault-beside-cleanup",
+          r"EAccessViolation がモジュール failure_probe\.exe の [0-9A-F]{8} で発生しました。\r\n"
+          r"モジュール 'failure_probe\.exe' のアドレス [0-9A-F]{8,16} でアドレス 0{8} に対する書き込み違反がおきました。\.\r\n",
+          ["box", "exit 1"]),
+    probe("memory exhaustion raises EOutOfMemory", "memory",
+          r"EOutOfMemory がモジュール failure_probe\.exe の [0-9A-F]{8} で発生しました。\r\nメモリが足りません\.\r\n",
+          ["cleanup inner", "cleanup outer", "box", "exit 1"]),
+
     # --- Three monitors of different sizes, two of them at negative coordinates ---
     Scenario("each window goes to its nearest monitor", "three", others(
         Win("left monitor, off its left", (-1400, 100, -1000, 400), [(-1280, 100, -880, 400)]),
@@ -307,7 +359,12 @@ class Runner:
                 boxes = self.session.start(self.session.helper_exe,
                                            ["--box", windows_path(box_out), str(BOX_TIMEOUT_MS)] +
                                            [b.caption for b in scenario.boxes])
-            tessel = self.session.start(self.tessel, self.tessel_args(directory, scenario), cwd=directory,
+            program = self.tessel
+            if scenario.program != "Tessel.exe":
+                program = os.path.join(os.path.dirname(self.tessel), scenario.program)
+                if not os.path.exists(program):
+                    raise SessionError(f"{program} not built")
+            tessel = self.session.start(program, self.tessel_args(directory, scenario), cwd=directory,
                                         env=scenario.env)
             if boxes is not None:
                 # The boxes come first: Tessel cannot end while one is open.
@@ -340,7 +397,17 @@ class Runner:
                 failures += self.check_app(app, *report, launched=any(app is a for a in launched),
                                            directory=directory)
         failures += self.check_order(launched, reports)
+        if scenario.events is not None:
+            failures += self.check_events(scenario.events, os.path.join(directory, "events.txt"))
         return failures
+
+    @staticmethod
+    def check_events(wanted, path):
+        got = []
+        if os.path.exists(path):
+            with open(path, encoding="utf-8") as f:
+                got = [line.rstrip("\n") for line in f]
+        return [] if got == wanted else [f"events {got}, wanted {wanted}"]
 
     def collect(self, apps, stems):
         """Tells every helper to quit and reads its reports: (ready, final)."""
@@ -422,6 +489,48 @@ class Runner:
             if last_move and started < last_move:
                 failures.append(f"{later.name}.exe was running before {earlier.name}.exe's windows were moved")
         return failures
+
+
+# --- the executable's resources, as the platform reads them ------------------
+
+MANIFEST_PARTS = [
+    ("per-monitor DPI awareness (2005)", r"<dpiAware[^>]*>\s*true/pm\s*</dpiAware>"),
+    ("per-monitor DPI awareness (2016)", r"<dpiAwareness[^>]*>\s*PerMonitor\s*</dpiAwareness>"),
+    ("asInvoker without UI access", r"<requestedExecutionLevel\s+level=\"asInvoker\"\s+uiAccess=\"false\"\s*/>"),
+    ("common controls 6.0.0.0", r"name=\"Microsoft\.Windows\.Common-Controls\"\s+version=\"6\.0\.0\.0\""),
+    ("Windows Vista", r"<supportedOS Id=\"\{e2011457-1546-43c5-a5fe-008deee3d3f0\}\"/>"),
+    ("Windows 7", r"<supportedOS Id=\"\{35138b9a-5d96-4fbd-8e2d-a2440225f93a\}\"/>"),
+    ("Windows 8", r"<supportedOS Id=\"\{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38\}\"/>"),
+    ("Windows 8.1", r"<supportedOS Id=\"\{1f676c76-80e1-4239-95bb-83d0f6d0da78\}\"/>"),
+    ("Windows 10", r"<supportedOS Id=\"\{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a\}\"/>"),
+]
+
+
+def check_resources(session, tessel, work):
+    """The version block and the manifest of the built executable, read back
+    through the platform by the helper; answers the failed checks."""
+    out = os.path.join(work, "resources.txt")
+    if os.path.exists(out):
+        os.remove(out)
+    session.run_wine([session.helper_exe, "--resources", windows_path(tessel), windows_path(out)])
+    if not os.path.exists(out):
+        return ["the helper read no resources"]
+    found = {}
+    with open(out, encoding="utf-8") as f:
+        for line in f:
+            fields = line.rstrip("\n").split("\t")
+            found[tuple(fields[:2]) if fields[0] == "string" else fields[0]] = fields[1:]
+    wanted = {
+        "fixed": ["1.0.6.0", "1.0.6.0"],
+        "translation": ["041103A4"],
+        ("string", "FileVersion"): ["FileVersion", "1.0.6.0"],
+        ("string", "ProductVersion"): ["ProductVersion", "1.0.6.0"],
+        "icon": ["1"],
+    }
+    failures = [f"{key}: {found.get(key)}, wanted {value}" for key, value in wanted.items() if found.get(key) != value]
+    manifest = (found.get("manifest") or [""])[0]
+    failures += [f"manifest: no {what}" for what, pattern in MANIFEST_PARTS if not re.search(pattern, manifest)]
+    return failures
 
 
 # --- the suite ----------------------------------------------------------------
@@ -508,6 +617,13 @@ def main():
                             passed += 1
                             print(f"ok   {name} ({took:.1f} s)")
                         sys.stdout.flush()
+            if options.filter in "version block and manifest":
+                for target, tessel in targets:
+                    failures = check_resources(session, tessel, options.work)
+                    print(f"{'FAIL' if failures else 'ok  '} version block and manifest [{target}]")
+                    for f in failures:
+                        print(f"     {f}")
+                    failed, passed = (failed + 1, passed) if failures else (failed, passed + 1)
             skipped += skip_reasons(session)
     except SessionError as error:
         print(f"FAIL e2e session: {error}")

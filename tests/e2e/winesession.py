@@ -171,7 +171,7 @@ class Session:
     every process the session started."""
 
     def __init__(self, work_dir, helper_exe, display=73, prefix=None, outputs=3, win_version="win10",
-                 unmanaged=("Tessel.exe",)):
+                 unmanaged=("Tessel.exe", "failure_probe.exe")):
         self.work = os.path.abspath(work_dir)
         self.helper_exe = os.path.abspath(helper_exe)
         self.wanted_display = display
@@ -326,10 +326,16 @@ class Session:
         # handed to the X side's window management: closing a managed message
         # box costs a 2 s wait without a window manager, and unmanaged windows
         # get a frame drawn by Wine, which screenshots want.
+        # A fault that no handler takes would start winedbg, which attaches
+        # and ends the program; with no debugger to start, the platform's
+        # unhandled-exception filter answers as Windows does without one,
+        # and the program's own outermost handler reports the fault.
         reg = os.path.join(self.work, "settings.reg")
         text = ("Windows Registry Editor Version 5.00\r\n\r\n"
                 "[HKEY_CURRENT_USER\\Software\\Wine]\r\n"
-                f"\"Version\"=\"{self.win_version}\"\r\n\r\n")
+                f"\"Version\"=\"{self.win_version}\"\r\n\r\n"
+                "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]\r\n"
+                "\"Debugger\"=\"\"\r\n\"Auto\"=\"1\"\r\n\r\n")
         for exe in self.unmanaged:
             text += (f"[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\{exe}\\X11 Driver]\r\n"
                      "\"Managed\"=\"N\"\r\n\r\n")

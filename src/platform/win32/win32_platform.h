@@ -4,7 +4,7 @@
 
 namespace tessel {
 
-class Win32Platform final : public Platform {
+class Win32Platform : public Platform {
 public:
     const char16_t* GetCommandLineW() override;
     bool ShellExecuteExW(ShellExecuteInfo* info) override;
