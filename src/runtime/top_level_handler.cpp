@@ -17,6 +17,7 @@ namespace {
 void (*MainBlockOfRun)() = nullptr;
 std::uint32_t ExitCode = 0;
 bool FailureTaken = false;
+bool FailureDeclined = false;
 std::unique_ptr<EOutOfMemory> OutOfMemoryObject;
 std::terminate_handler PreviousTerminateHandler = nullptr;
 
@@ -30,7 +31,18 @@ std::terminate_handler PreviousTerminateHandler = nullptr;
 // C++ ends up here when it cannot unwind a failure: a fault in a frame
 // whose cleanups do not cover the faulting instruction, or an exception
 // leaving a cleanup. The run still ends with one report and exit code 1.
-[[noreturn]] void TerminateWithReport() { ReportFailureInFlight(); }
+// A failure left to a debugger that let it go on gets no report, and a
+// report that fails in turn ends the run without one.
+[[noreturn]] void TerminateWithReport() {
+    static bool entered = false;
+    if (FailureDeclined || entered) EndRun(1);
+    entered = true;
+    try {
+        ReportFailureInFlight();
+    } catch (...) {
+        EndRun(1);
+    }
+}
 
 void StartRuntimeServices() {
     OutOfMemoryObject = std::make_unique<EOutOfMemory>(LoadResString(SOutOfMemory));
@@ -55,6 +67,7 @@ void RunUnderTopLevelHandler(void (*mainBlock)()) {
     MainBlockOfRun = mainBlock;
     ExitCode = 0;
     FailureTaken = false;
+    FailureDeclined = false;
     FailureInFlight.reset();
     if (!Os().RunUnderExceptionFrame(&RunStartUpAndMainBlock, &TopLevelExceptionHandler)) ReportFailureInFlight();
     EndRun(ExitCode);
@@ -62,7 +75,10 @@ void RunUnderTopLevelHandler(void (*mainBlock)()) {
 
 bool TopLevelExceptionHandler(ExceptionPointers* failure) {
     if (FailureTaken) ReportFailureInFlight();
-    if (Os().UnhandledExceptionFilter(failure) == static_cast<std::int32_t>(EXCEPTION_CONTINUE_SEARCH)) return false;
+    if (Os().UnhandledExceptionFilter(failure) == static_cast<std::int32_t>(EXCEPTION_CONTINUE_SEARCH)) {
+        FailureDeclined = true;
+        return false;
+    }
     FailureTaken = true;
     const ExceptionRecord& record = *failure->ExceptionRecord;
     if (record.ExceptionCode != CxxExceptionCode || !FailureInFlight) FailureInFlight = MapPlatformException(record);

@@ -102,6 +102,8 @@ TEST_F(TopLevelHandlerTest, FailureIsReportedAfterEveryCleanupAndBeforeTheExitSt
     EXPECT_EQ(Narrow(text.substr(text.find(u"\r\n"))), Narrow(u"\r\n1 番目の文字（'['）は正しくないマスク文字です.\r\n"));
 }
 
+// The filter's answer plays the attached debugger; with a real one attached
+// the suite cannot run, so no end-to-end test covers this case.
 TEST_F(TopLevelHandlerTest, FailureUnderADebuggerIsLeftToThePlatform) {
     desktop.FilterAnswer = 0;  // EXCEPTION_CONTINUE_SEARCH
     EXPECT_THROW(RunUnderTopLevelHandler(&MainBlockThatFails), EMaskException);
