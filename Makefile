@@ -1,5 +1,9 @@
 # The two entry points of the README. Both run the set-up first.
-.PHONY: setup build host asan win32 win64 test run bench
+.PHONY: setup build host asan win32 win64 fuzz-build test fuzz fuzz-long run bench
+
+# Seconds of fuzzing per target: the bounded run of `make test` and `make fuzz`;
+# `make fuzz FUZZ_SECONDS=600` or `make fuzz-long` (half an hour each) go on longer.
+FUZZ_SECONDS ?= 30
 
 setup:
 	@scripts/setup.sh
@@ -8,11 +12,24 @@ win32 win64 host asan: setup
 	cmake --preset $@ >/dev/null
 	cmake --build --preset $@ -j2
 
+fuzz-build: setup
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j2
+
 build: win64 win32 host
 
-test: build asan
+# The asan run is also the leak check: LeakSanitizer fails any test that
+# loses memory, on the failure paths too.
+test: build asan fuzz-build
 	ctest --preset host -j2
 	ctest --preset asan -j2
+	fuzz/run.sh $(FUZZ_SECONDS)
+
+fuzz: fuzz-build
+	fuzz/run.sh $(FUZZ_SECONDS)
+
+fuzz-long: fuzz-build
+	fuzz/run.sh 1800
 
 run: win64
 	python3 scripts/demo.py
