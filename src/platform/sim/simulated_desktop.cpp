@@ -230,9 +230,15 @@ SimWindow& SimulatedDesktop::Window(WindowHandle handle) {
 }
 
 SimWindow* SimulatedDesktop::Find(WindowHandle handle) {
-    for (SimWindow& window : Windows)
-        if (window.Handle == handle) return &window;
-    return nullptr;
+    const auto fits = [&](auto entry) {
+        return entry != WindowIndex.end() && entry->second < Windows.size() && Windows[entry->second].Handle == handle;
+    };
+    if (auto entry = WindowIndex.find(handle); fits(entry)) return &Windows[entry->second];
+    WindowIndex.clear();
+    // emplace keeps the first of equal handles, as a search from the front would.
+    for (std::size_t i = 0; i < Windows.size(); ++i) WindowIndex.emplace(Windows[i].Handle, i);
+    const auto entry = WindowIndex.find(handle);
+    return fits(entry) ? &Windows[entry->second] : nullptr;
 }
 
 // ---- Command line and launch -------------------------------------------

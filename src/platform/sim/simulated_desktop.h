@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -179,6 +180,10 @@ public:
 
 private:
     SimWindow* Find(WindowHandle handle);
+    // Where each handle last stood in Windows, so that a crowded desktop
+    // costs the same per query as a small one; tests edit Windows freely,
+    // so an entry is checked on every use and the index rebuilt when stale.
+    std::unordered_map<WindowHandle, std::size_t> WindowIndex;
     std::u16string FullPath(std::u16string_view name) const;
     WindowHandle NextHandle = 0x1000;
     std::uint32_t LastError = 0;
