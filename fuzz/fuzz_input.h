@@ -37,6 +37,16 @@ inline std::u16string ReadUnits(std::string_view bytes) {
     return text;
 }
 
+/// Where `byte` first stands for itself, not inside an F8 escape; the size
+/// of `bytes` when it does not.
+inline std::size_t FindPlainByte(std::string_view bytes, char byte) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == byte) return i;
+        if (static_cast<unsigned char>(bytes[i]) == 0xF8) i += 2;
+    }
+    return bytes.size();
+}
+
 inline std::string_view AsBytes(const std::uint8_t* data, std::size_t size) {
     return {reinterpret_cast<const char*>(data), size};
 }

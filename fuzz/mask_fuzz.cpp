@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace tessel;
     Desktop();  // the invalid-mask message comes from the string table
     const std::string_view bytes = AsBytes(data, size);
-    const std::size_t split = std::min(bytes.find('\n'), bytes.size());
+    const std::size_t split = FindPlainByte(bytes, '\n');
     const std::u16string mask = ReadUnits(bytes.substr(0, split));
     const std::u16string text = split < bytes.size() ? ReadUnits(bytes.substr(split + 1)) : std::u16string();
     CheckMask(mask, text);

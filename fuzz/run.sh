@@ -27,7 +27,7 @@ for target in "${targets[@]}"; do
   fi
 
   mapfile -t kept < <(find fuzz/regressions/"$target" -type f ! -name '.*' 2>/dev/null | sort)
-  if ((${#kept[@]})) && ! "$bin" "${kept[@]}" >"$log" 2>&1; then
+  if ((${#kept[@]})) && ! "$bin" -timeout=10 "${kept[@]}" >"$log" 2>&1; then
     echo "fuzz: $target FAILED on a kept regression input; see $log"
     tail -n 30 "$log"
     failed=$((failed + 1))

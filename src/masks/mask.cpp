@@ -69,6 +69,7 @@ private:
                 case TMask::msAny: break;
                 case TMask::msSet:
                     state.Negate = FNegate;
+                    FMembers.Compact();
                     state.CharSet = std::make_unique<TMask::TMaskSet>(FMembers);
                     break;
                 case TMask::msMBCSLiteral:
@@ -145,8 +146,11 @@ bool StateMatchesAt(const TMask::TMaskState& state, std::u16string_view text, st
 void TMask::TMaskSet::Include(char16_t First, char16_t Last) {
     if (Last < First) return;
     for (unsigned unit = First; unit <= Last && unit <= 0xFF; ++unit) FLow.set(unit);
-    if (Last <= 0xFF) return;
-    FHigh.emplace_back(std::max(First, char16_t{0x100}), Last);
+    if (Last > 0xFF) FHigh.emplace_back(std::max(First, char16_t{0x100}), Last);
+}
+
+void TMask::TMaskSet::Compact() {
+    if (FHigh.empty()) return;
     std::sort(FHigh.begin(), FHigh.end());
     std::size_t kept = 0;
     for (std::size_t i = 1; i < FHigh.size(); ++i) {

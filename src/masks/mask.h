@@ -32,6 +32,10 @@ public:
     public:
         /// Adds first..last, both included; nothing when last < first.
         void Include(char16_t First, char16_t Last);
+        /// Sorts and merges the ranges above U+00FF, once, after the last
+        /// Include: sorting at every Include would make a set of many
+        /// members cost time quadratic in their number. Contains needs it.
+        void Compact();
         bool Contains(char16_t CodeUnit) const;
         bool Empty() const { return FLow.none() && FHigh.empty(); }
 
