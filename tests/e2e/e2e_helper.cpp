@@ -21,7 +21,7 @@
 // gets none, so everything it needs comes from files named after the exe,
 // and several copies of it under different names can run side by side.
 //
-// Spec lines (UTF-8, tab-separated):
+// Window lines (UTF-8, tab-separated):
 //   class  title  left  top  width  height  show  style  colour
 // show: normal | hidden | min; style: overlapped | popup | tool;
 // colour: RRGGBB, used by the demo's screenshots.
@@ -45,7 +45,7 @@ constexpr UINT_PTR QuitTimer = 1;
 // A helper that nobody tells to quit must not outlive the suite for long.
 constexpr ULONGLONG SelfDestructMs = 180000;
 
-struct WindowSpec {
+struct WindowLine {
     std::wstring ClassName;
     std::wstring Title;
     int Left = 0, Top = 0, Width = 0, Height = 0;
@@ -138,11 +138,11 @@ std::vector<std::string> SplitTabs(const std::string& line)
     }
 }
 
-std::vector<WindowSpec> ReadSpecs(const std::wstring& name)
+std::vector<WindowLine> ReadWindowLines(const std::wstring& name)
 {
     std::string contents;
-    std::vector<WindowSpec> specs;
-    if (!ReadWholeFile(name, contents)) return specs;
+    std::vector<WindowLine> lines;
+    if (!ReadWholeFile(name, contents)) return lines;
     size_t start = 0;
     while (start < contents.size()) {
         size_t end = contents.find('\n', start);
@@ -152,20 +152,20 @@ std::vector<WindowSpec> ReadSpecs(const std::wstring& name)
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::vector<std::string> f = SplitTabs(line);
         if (f.size() < 9) continue;
-        WindowSpec spec;
-        spec.ClassName = Wide(f[0]);
-        spec.Title = Wide(f[1]);
-        spec.Left = std::stoi(f[2]);
-        spec.Top = std::stoi(f[3]);
-        spec.Width = std::stoi(f[4]);
-        spec.Height = std::stoi(f[5]);
-        spec.Show = Wide(f[6]);
-        spec.Style = Wide(f[7]);
+        WindowLine window;
+        window.ClassName = Wide(f[0]);
+        window.Title = Wide(f[1]);
+        window.Left = std::stoi(f[2]);
+        window.Top = std::stoi(f[3]);
+        window.Width = std::stoi(f[4]);
+        window.Height = std::stoi(f[5]);
+        window.Show = Wide(f[6]);
+        window.Style = Wide(f[7]);
         unsigned long rgb = std::stoul(f[8], nullptr, 16);
-        spec.Colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
-        specs.push_back(spec);
+        window.Colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+        lines.push_back(window);
     }
-    return specs;
+    return lines;
 }
 
 // The rectangle Tessel works on: the extended frame bounds where the desktop
@@ -285,17 +285,17 @@ int ShowCommandOf(const std::wstring& show)
     return SW_SHOWNOACTIVATE;
 }
 
-bool RegisterClassFor(HINSTANCE instance, const WindowSpec& spec)
+bool RegisterClassFor(HINSTANCE instance, const WindowLine& line)
 {
     WNDCLASSEXW existing{};
     existing.cbSize = sizeof existing;
-    if (GetClassInfoExW(instance, spec.ClassName.c_str(), &existing)) return true;
+    if (GetClassInfoExW(instance, line.ClassName.c_str(), &existing)) return true;
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.lpszClassName = spec.ClassName.c_str();
+    windowClass.lpszClassName = line.ClassName.c_str();
     return RegisterClassExW(&windowClass) != 0;
 }
 
@@ -308,16 +308,16 @@ int RunWindows(HINSTANCE instance)
 {
     // The windows must exist before the first message is pumped: Tessel's
     // wait for input idle returns at that moment and its pass follows.
-    std::vector<WindowSpec> specs = ReadSpecs(Stem + L".windows");
-    for (const WindowSpec& spec : specs) {
-        if (!RegisterClassFor(instance, spec)) return 3;
-        HWND window = CreateWindowExW(ExStyleOf(spec.Style), spec.ClassName.c_str(), spec.Title.c_str(),
-                                      StyleOf(spec.Style), spec.Left, spec.Top, spec.Width, spec.Height, nullptr,
+    std::vector<WindowLine> lines = ReadWindowLines(Stem + L".windows");
+    for (const WindowLine& line : lines) {
+        if (!RegisterClassFor(instance, line)) return 3;
+        HWND window = CreateWindowExW(ExStyleOf(line.Style), line.ClassName.c_str(), line.Title.c_str(),
+                                      StyleOf(line.Style), line.Left, line.Top, line.Width, line.Height, nullptr,
                                       nullptr, instance, nullptr);
         if (!window) return 4;
-        SetWindowLongPtrW(window, GWLP_USERDATA, static_cast<LONG_PTR>(spec.Colour));
+        SetWindowLongPtrW(window, GWLP_USERDATA, static_cast<LONG_PTR>(line.Colour));
         TrackedWindows.push_back({window, false, {}, {}});
-        if (spec.Show != L"hidden") ShowWindow(window, ShowCommandOf(spec.Show));
+        if (line.Show != L"hidden") ShowWindow(window, ShowCommandOf(line.Show));
     }
     for (Tracked& tracked : TrackedWindows) {
         tracked.Last = VisibleFrame(tracked.Window);

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "runtime/exception.h"
+#include "runtime/string_table.h"
 #include "runtime/text_format.h"
 
 namespace tessel {
@@ -382,8 +383,8 @@ bool SimulatedDesktop::MoveWindow(WindowHandle window, std::int32_t x, std::int3
 
 HResult SimulatedDesktop::DwmIsCompositionEnabled(std::int32_t* enabled) {
     ++DwmLoads;
-    if (DwmModuleMissing) Raise<EExternalException>(FormatText(u"外部例外 %x", {0xC06D007Eu}));
-    if (DwmFunctionMissing) Raise<EExternalException>(FormatText(u"外部例外 %x", {0xC06D007Fu}));
+    if (DwmModuleMissing) Raise<EExternalException>(FormatText(LoadResString(SExternalException), {0xC06D007Eu}));
+    if (DwmFunctionMissing) Raise<EExternalException>(FormatText(LoadResString(SExternalException), {0xC06D007Fu}));
     *enabled = Composition ? 1 : 0;
     return CompositionResult;
 }
