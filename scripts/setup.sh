@@ -22,5 +22,7 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   # An i386 index that fails to update must not stop the set-up.
   apt-get update -q || true
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # With the recommended packages, as the suite was proven (fonts and X data
+  # for Wine and Xorg come in as recommendations).
+  apt-get install -y -q "${missing[@]}"
 fi
