@@ -1,9 +1,16 @@
 #pragma once
-// The fixture every host test starts from: a simulated desktop installed as
-// the platform, with one 1920 x 1080 monitor whose taskbar leaves 1040.
+// What the host tests share: the fixture every test starts from (a simulated
+// desktop installed as the platform, with one 1920 x 1080 monitor whose
+// taskbar leaves 1040) and a temporary directory of real files.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/sim/simulated_desktop.h"
 
@@ -15,6 +22,44 @@ protected:
 
     SimulatedDesktop desktop;
     ScopedPlatform scope{desktop};
+};
+
+using Bytes = std::vector<std::uint8_t>;
+
+class TempFiles {
+public:
+    TempFiles() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tessel-rules-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot make a temporary directory";
+        FDirectory = pattern;
+    }
+    ~TempFiles() {
+        std::error_code ignored;
+        std::filesystem::remove_all(FDirectory, ignored);
+    }
+    TempFiles(const TempFiles&) = delete;
+    TempFiles& operator=(const TempFiles&) = delete;
+
+    /// Writes the bytes to a file of that name; answers its full path.
+    std::u16string Write(const std::string& name, const Bytes& bytes) const {
+        return WriteText(name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    }
+    std::u16string WriteText(const std::string& name, std::string_view bytes) const {
+        std::ofstream(FDirectory / name, std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return Path(name);
+    }
+
+    /// The full path of a name in the directory (ASCII names only).
+    std::u16string Path(const std::string& name) const {
+        const std::string path = (FDirectory / name).string();
+        return std::u16string(path.begin(), path.end());
+    }
+
+    const std::filesystem::path& Directory() const { return FDirectory; }
+
+private:
+    std::filesystem::path FDirectory;
 };
 
 /// Readable UTF-16 in failure messages.

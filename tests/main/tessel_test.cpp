@@ -2,12 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -41,30 +36,24 @@ struct Driver {
         desktop.Programs[u"C:\\Apps\\app2.exe"] = {LaunchResult::Success, 12, {OffScreen(u"app2")}};
         desktop.Programs[u"nohandle.exe"] = {LaunchResult::NoHandle, 13, {OffScreen(u"nohandle")}};
         desktop.Programs[u"missing.exe"] = {LaunchResult::Failure, 0, {}};
-        rulesPath = (std::filesystem::temp_directory_path() / ("tessel-driver-" + std::to_string(::getpid())))
-                        .string();
-        std::ofstream(rulesPath, std::ios::binary) << "A=B\r\nC=D\r\n";
+        rulesPath = files.WriteText("rules.txt", "A=B\r\nC=D\r\n");
         ExclusionRules = std::make_unique<TStringList>();
         ExclusionRules->Add(BuiltInRule);
     }
-    ~Driver() {
-        ExclusionRules.reset();
-        std::remove(rulesPath.c_str());
-    }
+    ~Driver() { ExclusionRules.reset(); }
 
     /// Runs the driver on a command line whose $R stands for the rules file.
     void Run(std::u16string tail) {
-        const std::u16string path(rulesPath.begin(), rulesPath.end());
         for (std::size_t at = tail.find(u"$R"); at != std::u16string::npos; at = tail.find(u"$R"))
-            tail.replace(at, 2, path);
+            tail.replace(at, 2, rulesPath);
         desktop.CommandLine = u"Tessel.exe " + tail;
         RunDriver();
     }
 
     std::vector<std::u16string> LaunchedFiles() const {
-        std::vector<std::u16string> files;
-        for (const SimLaunch& launch : desktop.Launches) files.push_back(launch.File);
-        return files;
+        std::vector<std::u16string> launched;
+        for (const SimLaunch& launch : desktop.Launches) launched.push_back(launch.File);
+        return launched;
     }
 
     /// The titles of the windows that were moved, in the order of their first move.
@@ -87,7 +76,8 @@ struct Driver {
 
     SimulatedDesktop desktop;
     ScopedPlatform scope{desktop};
-    std::string rulesPath;
+    TempFiles files;
+    std::u16string rulesPath;
 };
 
 struct DriverCase {
@@ -121,9 +111,8 @@ TEST(Driver, ScansOptionsThenLaunchesAndPassesInOrder) {
         Driver fresh;
         fresh.Run(c.Tail);
         std::vector<std::u16string> launched = c.Launched;
-        const std::u16string path(fresh.rulesPath.begin(), fresh.rulesPath.end());
         for (std::u16string& file : launched)
-            if (const auto at = file.find(u"$R"); at != std::u16string::npos) file.replace(at, 2, path);
+            if (const auto at = file.find(u"$R"); at != std::u16string::npos) file.replace(at, 2, fresh.rulesPath);
         EXPECT_EQ(fresh.LaunchedFiles(), launched);
         EXPECT_EQ(fresh.desktop.Enumerations, c.Passes);
         EXPECT_EQ(fresh.MovedTitles(), c.Moved);

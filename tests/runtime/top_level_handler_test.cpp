@@ -2,13 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -189,20 +185,8 @@ TEST_F(TopLevelHandlerTest, MemoryExhaustionRaisesTheOneOutOfMemoryObject) {
 // whose desktop window manager cannot be loaded.
 class MainBlockFailureTest : public TopLevelHandlerTest {
 protected:
-    MainBlockFailureTest() {
-        directory = std::filesystem::temp_directory_path() / ("tessel-top-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(directory);
-    }
-    ~MainBlockFailureTest() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(directory, ignored);
-    }
-
     std::u16string RulesFile(const std::string& name, const std::string& lines) {
-        const std::filesystem::path path = directory / name;
-        std::ofstream(path, std::ios::binary) << lines;
-        const std::string text = path.string();
-        return {text.begin(), text.end()};
+        return files.WriteText(name, lines);
     }
 
     WindowHandle Window(std::u16string className, Rect frame) {
@@ -213,7 +197,7 @@ protected:
         return desktop.AddWindow(window);
     }
 
-    std::filesystem::path directory;
+    TempFiles files;
 };
 
 TEST_F(MainBlockFailureTest, MissingRulesFileIsReportedAfterTheRulesAreReleased) {
