@@ -187,7 +187,7 @@ void BuildDesktop(RecordingDesktop& desktop, int windows) {
 // and tested too.
 void BuildRules(int rules) {
     ExclusionRules = std::make_unique<TStringList>();
-    ExclusionRules->Add(BuiltInRule);
+    AddBuiltInRules(*ExclusionRules);
     for (int i = 1; i < rules; ++i) {
         const std::u16string n = Number(static_cast<std::size_t>(i));
         switch (i % 4) {

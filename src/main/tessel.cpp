@@ -40,6 +40,10 @@ void LaunchAndPass(const std::u16string& entry) {
 
 }  // namespace
 
+void AddBuiltInRules(TStringList& rules) {
+    for (const char16_t* rule : BuiltInRules) rules.Add(rule);
+}
+
 void RunDriver() {
     TStringList programs;
     // The command line cannot change during the run, so it is split once;
@@ -69,7 +73,7 @@ void MainBlock() {
     struct ReleaseRules {
         ~ReleaseRules() { ExclusionRules.reset(); }
     } releaseRules;
-    ExclusionRules->Add(BuiltInRule);
+    AddBuiltInRules(*ExclusionRules);
     RunDriver();
 }
 

@@ -6,9 +6,14 @@ namespace tessel {
 
 class TStringList;
 
-/// The built-in rule exempts the taskbars: an empty title and a class name
-/// of the form Shell_…TrayWnd.
-inline constexpr char16_t BuiltInRule[] = u"=Shell_*TrayWnd";
+/// The built-in rules, first in every rule list: the taskbars (an empty
+/// title and a class name of the form Shell_…TrayWnd), and the shell's
+/// desktop windows behind every other window, which span every monitor and
+/// would be cut down to one.
+inline constexpr const char16_t* BuiltInRules[] = {u"=Shell_*TrayWnd", u"*=Progman", u"*=WorkerW"};
+
+/// Appends the built-in rules to `rules`, in their order.
+void AddBuiltInRules(TStringList& rules);
 
 /// The rules of the run: the built-in rule first, then each rules file's.
 extern std::unique_ptr<TStringList> ExclusionRules;

@@ -30,10 +30,19 @@ struct Rect {
     std::int32_t Top = 0;
     std::int32_t Right = 0;
     std::int32_t Bottom = 0;
-    std::int32_t Width() const { return Right - Left; }
-    std::int32_t Height() const { return Bottom - Top; }
+    // 64 bits wide: a rectangle whose edges lie near the ends of the 32-bit
+    // range has no 32-bit width.
+    std::int64_t Width() const { return std::int64_t{Right} - Left; }
+    std::int64_t Height() const { return std::int64_t{Bottom} - Top; }
     friend bool operator==(const Rect&, const Rect&) = default;
 };
+
+/// The 32-bit value nearest to `value`: a coordinate computed from an extreme
+/// rectangle stops at the end of the range instead of wrapping round to the
+/// other side of the screen.
+constexpr std::int32_t ClampToInt32(std::int64_t value) {
+    return value < INT32_MIN ? INT32_MIN : value > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(value);
+}
 
 // MONITORINFO
 struct MonitorInfo {
@@ -149,6 +158,12 @@ constexpr std::uint32_t INFINITE = 0xFFFFFFFF;
 constexpr std::uint32_t MONITOR_DEFAULTTONEAREST = 2;
 constexpr std::uint32_t GA_PARENT = 1;
 constexpr std::uint32_t DWMWA_EXTENDED_FRAME_BOUNDS = 9;
+constexpr std::int32_t SM_XVIRTUALSCREEN = 76;
+constexpr std::int32_t SM_YVIRTUALSCREEN = 77;
+constexpr std::int32_t SM_CXVIRTUALSCREEN = 78;
+constexpr std::int32_t SM_CYVIRTUALSCREEN = 79;
+constexpr std::uint32_t WM_NULL = 0;
+constexpr std::uint32_t SMTO_ABORTIFHUNG = 2;
 constexpr std::uint32_t GENERIC_READ = 0x80000000;
 constexpr std::uint32_t FILE_SHARE_READ = 1;
 constexpr std::uint32_t OPEN_EXISTING = 3;
@@ -212,6 +227,7 @@ public:
     virtual std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) = 0;
     virtual bool IsWindowVisible(WindowHandle window) = 0;
     virtual bool IsIconic(WindowHandle window) = 0;
+    virtual bool IsZoomed(WindowHandle window) = 0;
     virtual MonitorHandle MonitorFromWindow(WindowHandle window, std::uint32_t flags) = 0;
     virtual bool GetMonitorInfoW(MonitorHandle monitor, MonitorInfo* info) = 0;
     virtual WindowHandle GetAncestor(WindowHandle window, std::uint32_t flags) = 0;
@@ -219,15 +235,23 @@ public:
     virtual bool GetWindowRect(WindowHandle window, Rect* rect) = 0;
     virtual bool MoveWindow(WindowHandle window, std::int32_t x, std::int32_t y, std::int32_t width,
                             std::int32_t height, bool repaint) = 0;
+    virtual std::int32_t GetSystemMetrics(std::int32_t index) = 0;
+    /// Non-zero when the window's thread handled the message within
+    /// `timeout` milliseconds; `result` receives its answer.
+    virtual bool SendMessageTimeoutW(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                     std::intptr_t lParam, std::uint32_t flags, std::uint32_t timeout,
+                                     std::uintptr_t* result) = 0;
 
-    // Desktop window manager, resolved from "DWMAPI.DLL" on the first call of
-    // each function; a module or function that cannot be resolved raises
-    // EExternalException with code C06D007E or C06D007F.
+    // Desktop window manager, resolved from the system folder's dwmapi.dll on
+    // the first call of each function; a module or function that cannot be
+    // resolved raises EExternalException with code C06D007E or C06D007F.
     virtual HResult DwmIsCompositionEnabled(std::int32_t* enabled) = 0;
     virtual HResult DwmGetWindowAttribute(WindowHandle window, std::uint32_t attribute, void* value,
                                           std::uint32_t size) = 0;
 
-    // Version facts.
+    // Version facts. The version and network-management functions are
+    // resolved like the desktop window manager's, from version.dll and
+    // netapi32.dll in the system folder, with the same failures.
     virtual bool GetVersionExW(OsVersionInfo* info) = 0;
     virtual std::uint32_t GetFileVersionInfoSizeW(const char16_t* name) = 0;
     virtual bool GetFileVersionInfoW(const char16_t* name, std::uint32_t size, void* block) = 0;

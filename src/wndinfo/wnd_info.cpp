@@ -44,7 +44,6 @@ bool GetVisibleFrame(WindowHandle window, Rect& frame) {
 
 bool MoveVisibleFrame(WindowHandle window, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
                       bool repaint) {
-    Rect target{x, y, x + width, y + height};
     // Measured again for every move: the first move of a window may have
     // changed its borders (a new monitor, another DPI). When either reading
     // fails (the window is going away) the move goes ahead without margins.
@@ -53,11 +52,13 @@ bool MoveVisibleFrame(WindowHandle window, std::int32_t x, std::int32_t y, std::
     const bool haveWindowRect = Os().GetWindowRect(window, &windowRect);
     const bool haveVisible = GetVisibleFrame(window, visible);
     if (!haveWindowRect || !haveVisible) windowRect = visible = Rect{};
-    target.Left -= visible.Left - windowRect.Left;
-    target.Top -= visible.Top - windowRect.Top;
-    target.Right += windowRect.Right - visible.Right;
-    target.Bottom += windowRect.Bottom - visible.Bottom;
-    return Os().MoveWindow(window, target.Left, target.Top, target.Width(), target.Height(), repaint);
+    // 64 bits wide, so that no rectangle's margins can overflow.
+    const std::int64_t left = std::int64_t{x} - (std::int64_t{visible.Left} - windowRect.Left);
+    const std::int64_t top = std::int64_t{y} - (std::int64_t{visible.Top} - windowRect.Top);
+    const std::int64_t right = std::int64_t{x} + width + (std::int64_t{windowRect.Right} - visible.Right);
+    const std::int64_t bottom = std::int64_t{y} + height + (std::int64_t{windowRect.Bottom} - visible.Bottom);
+    return Os().MoveWindow(window, ClampToInt32(left), ClampToInt32(top), ClampToInt32(right - left),
+                           ClampToInt32(bottom - top), repaint);
 }
 
 }  // namespace tessel

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fixtures.h"
@@ -38,7 +39,7 @@ struct Driver {
         desktop.Programs[u"missing.exe"] = {LaunchResult::Failure, 0, {}};
         rulesPath = files.WriteText("rules.txt", "A=B\r\nC=D\r\n");
         ExclusionRules = std::make_unique<TStringList>();
-        ExclusionRules->Add(BuiltInRule);
+        AddBuiltInRules(*ExclusionRules);
     }
     ~Driver() { ExclusionRules.reset(); }
 
@@ -116,7 +117,7 @@ TEST(Driver, ScansOptionsThenLaunchesAndPassesInOrder) {
         EXPECT_EQ(fresh.LaunchedFiles(), launched);
         EXPECT_EQ(fresh.desktop.Enumerations, c.Passes);
         EXPECT_EQ(fresh.MovedTitles(), c.Moved);
-        std::vector<std::u16string> rules{BuiltInRule};
+        std::vector<std::u16string> rules(std::begin(BuiltInRules), std::end(BuiltInRules));
         for (int i = 0; i < c.RulesFiles; ++i) rules.insert(rules.end(), {u"A=B", u"C=D"});
         EXPECT_EQ(fresh.Rules(), rules);
     }
@@ -163,7 +164,7 @@ TEST(Driver, LoadsEveryRulesFileBeforeTheFirstLaunch) {
     EXPECT_THROW(world.Run(u"app1.exe -e $R -e does-not-exist.txt"), EFOpenError);
     EXPECT_TRUE(desktop.Launches.empty());
     EXPECT_EQ(desktop.Enumerations, 0);
-    EXPECT_EQ(world.Rules(), (std::vector<std::u16string>{BuiltInRule, u"A=B", u"C=D"}));
+    EXPECT_EQ(world.Rules(), (std::vector<std::u16string>{u"=Shell_*TrayWnd", u"*=Progman", u"*=WorkerW", u"A=B", u"C=D"}));
 }
 
 TEST(Driver, TrailingRulesOptionLoadsTheEmptyName) {
@@ -193,6 +194,19 @@ TEST_F(MainBlockTest, ReleasesTheRulesOnEveryPathOut) {
     desktop.CommandLine = u"Tessel.exe -e";
     EXPECT_THROW(MainBlock(), EFOpenError);
     EXPECT_EQ(ExclusionRules, nullptr);
+}
+
+TEST_F(MainBlockTest, TheBuiltInRulesLeaveTheTaskbarsAndTheDesktopAlone) {
+    // The shell's desktop windows span every monitor.
+    const Rect everyMonitor{-1280, 0, 3520, 1080};
+    for (const auto& [className, title] : {std::pair{u"Shell_TrayWnd", u""}, std::pair{u"Progman", u"Program Manager"},
+                                           std::pair{u"WorkerW", u""}})
+        desktop.AddWindow({.ClassName = className, .Title = title, .Frame = everyMonitor});
+    desktop.AddWindow(OffScreen(u"ordinary"));
+    desktop.CommandLine = u"Tessel.exe";
+    MainBlock();
+    ASSERT_EQ(desktop.Moves.size(), 1u);
+    EXPECT_EQ(desktop.Window(desktop.Moves[0].Window).Title, u"ordinary");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,7 @@ class Pass : public DesktopTest {
 protected:
     Pass() {
         ExclusionRules = std::make_unique<TStringList>();
-        ExclusionRules->Add(BuiltInRule);
+        AddBuiltInRules(*ExclusionRules);
         TargetProcessId = 0;
     }
     ~Pass() override { ExclusionRules.reset(); }
@@ -96,11 +97,16 @@ TEST_F(Pass, LeavesIneligibleWindowsAlone) {
     } cases[] = {
         {"hidden", {.Visible = false}},
         {"minimised", {.Iconic = true}},
+        {"maximised", {.Zoomed = true}},
+        {"not answering", {.Hung = true}},
         {"no monitor", {.NoMonitor = true}},
         {"frame unreadable", {.RectUnreadable = true}},
         {"taskbar", {.ClassName = u"Shell_TrayWnd"}},
         {"secondary taskbar", {.ClassName = u"Shell_SecondaryTrayWnd"}},
         {"taskbar, folded", {.ClassName = u"shell_traywnd"}},
+        {"the desktop", {.ClassName = u"Progman", .Title = u"Program Manager"}},
+        {"behind the desktop", {.ClassName = u"WorkerW"}},
+        {"behind the desktop, with a title", {.ClassName = u"WorkerW", .Title = u"x"}},
     };
     for (const auto& c : cases) {
         desktop.Windows.clear();
@@ -108,6 +114,73 @@ TEST_F(Pass, LeavesIneligibleWindowsAlone) {
         Add(out, c.Window);
         WindowPass();
         EXPECT_TRUE(desktop.Moves.empty()) << c.Why;
+    }
+}
+
+TEST_F(Pass, FullScreenWindowsAreLeftAloneAndNearMissesCorrected) {
+    // The primary with a taskbar below, a second monitor right of it with a
+    // bar along its top.
+    desktop.Monitors = {{{0, 0, 1920, 1080}, {0, 0, 1920, 1040}}, {{1920, 0, 3200, 1024}, {1920, 30, 3200, 1024}}};
+    desktop.VirtualScreen = {0, 0, 3200, 1080};
+    const struct {
+        const char* What;
+        Rect Frame;
+        bool Moved;
+    } cases[] = {
+        {"covers the primary", {0, 0, 1920, 1080}, false},
+        {"covers the second monitor", {1920, 0, 3200, 1024}, false},
+        {"covers every monitor", {0, 0, 3200, 1080}, false},
+        {"one pixel larger than the primary", {0, 0, 1921, 1080}, true},
+        {"one pixel narrower than the primary", {0, 0, 1919, 1080}, true},
+        {"one pixel lower than the second monitor", {1920, 1, 3200, 1025}, true},
+    };
+    for (const auto& c : cases) {
+        desktop.Windows.clear();
+        desktop.Moves.clear();
+        Add(c.Frame);
+        WindowPass();
+        EXPECT_EQ(!desktop.Moves.empty(), c.Moved) << c.What;
+    }
+}
+
+TEST_F(Pass, AsksWhetherAWindowAnswersOnlyBeforeMovingItAndGoesOnWithoutIt) {
+    const WindowHandle inside = Add({100, 100, 500, 500});
+    const WindowHandle hung = Add({1800, 100, 2200, 500}, {.Hung = true});
+    const WindowHandle after = Add({1800, 600, 2200, 900});
+    WindowPass();
+    EXPECT_EQ(desktop.Pings, (std::vector<WindowHandle>{hung, after}));
+    ASSERT_EQ(desktop.Moves.size(), 1u);
+    EXPECT_EQ(desktop.Moves[0].Window, after);
+    EXPECT_EQ(desktop.Window(inside).Frame, (Rect{100, 100, 500, 500}));
+}
+
+TEST_F(Pass, ExtremeRectanglesAreCorrectedWithoutOverflow) {
+    constexpr std::int32_t Min = INT32_MIN;
+    constexpr std::int32_t Max = INT32_MAX;
+    const Rect w{0, 0, 1920, 1040};
+    const struct {
+        Rect Frame;
+        std::vector<SimMove> Moves;  // the window handle is filled in by the test
+    } cases[] = {
+        {{Min, Min, Max, Max}, {{0, Min, Min, Max, Max, true}, {0, 0, 0, 1920, 1040, true}}},
+        {{Max - 100, Max - 100, Max, Max}, {{0, 1820, 940, 100, 100, true}}},
+        {{Min, Min, Min + 100, Min + 100}, {{0, Min, Min, 100, 100, true}, {0, 0, 0, 100, 100, true}}},
+        {{Min, 0, 0, 100}, {{0, 0, 0, 1920, 100, true}}},
+        {{-5, 10, Max, 20}, {{0, 1915 - Max, 10, Max, 10, true}, {0, 0, 10, 1920, 10, true}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("frame " + Show(c.Frame));
+        desktop.Windows.clear();
+        desktop.Moves.clear();
+        desktop.Monitors = {{w, w}};
+        const WindowHandle window = Add(c.Frame);
+        WindowPass();
+        std::vector<SimMove> expected = c.Moves;
+        for (SimMove& move : expected) move.Window = window;
+        EXPECT_EQ(desktop.Moves, expected);
+        const Rect after = desktop.Window(window).Frame;
+        EXPECT_FALSE(PointOutsideRect(w, {after.Left, after.Top}));
+        EXPECT_FALSE(PointOutsideRect(w, {after.Right, after.Bottom}));
     }
 }
 
@@ -176,7 +249,7 @@ TEST_F(Pass, RulesExemptByTitleAndClass) {
     };
     for (const auto& c : cases) {
         ExclusionRules = std::make_unique<TStringList>();
-        ExclusionRules->Add(BuiltInRule);
+        AddBuiltInRules(*ExclusionRules);
         for (const std::u16string& rule : c.Rules) ExclusionRules->Add(rule);
         desktop.Windows.clear();
         desktop.Moves.clear();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "fixtures.h"
@@ -127,6 +128,15 @@ TEST_F(WndInfo, MoveGrowsTheTargetByTheMarginsMeasuredForEachMove) {
     EXPECT_EQ(desktop.Moves[0], (SimMove{handle, 3, 20, 314, 207, true}));
     EXPECT_EQ(desktop.Moves[1], (SimMove{handle, 29, 49, 322, 212, true}));
     EXPECT_EQ(desktop.Window(handle).Frame, (Rect{40, 50, 340, 250}));
+}
+
+TEST_F(WndInfo, MoveNearTheEndsOfTheRangeStopsThere) {
+    desktop.Composition = true;
+    UseVersion(10, 0);
+    const WindowHandle handle = desktop.AddWindow({.Frame = {0, 0, 100, 100}, .Margins = {7, 0, 7, 7}});
+    MoveVisibleFrame(handle, INT32_MAX - 5, INT32_MIN, 100, 100, true);
+    ASSERT_EQ(desktop.Moves.size(), 1u);
+    EXPECT_EQ(desktop.Moves[0], (SimMove{handle, INT32_MAX - 12, INT32_MIN, 114, 107, true}));
 }
 
 TEST_F(WndInfo, MoveWithoutCompositionHasNoMargins) {

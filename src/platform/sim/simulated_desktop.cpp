@@ -47,14 +47,14 @@ constexpr TableEntry StringTable[] = {
 };
 
 std::int64_t Overlap(const Rect& a, const Rect& b) {
-    const std::int64_t w = std::min(a.Right, b.Right) - std::max(a.Left, b.Left);
-    const std::int64_t h = std::min(a.Bottom, b.Bottom) - std::max(a.Top, b.Top);
+    const std::int64_t w = std::int64_t{std::min(a.Right, b.Right)} - std::max(a.Left, b.Left);
+    const std::int64_t h = std::int64_t{std::min(a.Bottom, b.Bottom)} - std::max(a.Top, b.Top);
     return w > 0 && h > 0 ? w * h : 0;
 }
 
 std::int64_t Distance(const Rect& a, const Rect& b) {
-    const std::int64_t dx = std::max<std::int64_t>({0, b.Left - a.Right, a.Left - b.Right});
-    const std::int64_t dy = std::max<std::int64_t>({0, b.Top - a.Bottom, a.Top - b.Bottom});
+    const std::int64_t dx = std::max<std::int64_t>({0, std::int64_t{b.Left} - a.Right, std::int64_t{a.Left} - b.Right});
+    const std::int64_t dy = std::max<std::int64_t>({0, std::int64_t{b.Top} - a.Bottom, std::int64_t{a.Top} - b.Bottom});
     return dx * dx + dy * dy;
 }
 
@@ -325,6 +325,11 @@ bool SimulatedDesktop::IsIconic(WindowHandle window) {
     return w && w->Iconic;
 }
 
+bool SimulatedDesktop::IsZoomed(WindowHandle window) {
+    const SimWindow* w = Find(window);
+    return w && w->Zoomed;
+}
+
 MonitorHandle SimulatedDesktop::MonitorFromWindow(WindowHandle window, std::uint32_t) {
     const SimWindow* w = Find(window);
     if (w == nullptr || w->NoMonitor || Monitors.empty()) return 0;
@@ -368,15 +373,29 @@ bool SimulatedDesktop::MoveWindow(WindowHandle window, std::int32_t x, std::int3
     Moves.push_back({window, x, y, width, height, repaint});
     SimWindow* w = Find(window);
     if (w == nullptr || w->MoveFails) return false;
-    w->Frame = {x + w->Margins.Left, y + w->Margins.Top, x + width - w->Margins.Right,
-                y + height - w->Margins.Bottom};
-    if (w->MovesUntilMarginsChange > 0 && --w->MovesUntilMarginsChange == 0) {
-        const Rect outer{x, y, x + width, y + height};
-        w->Margins = w->NewMargins;
-        w->Frame = {outer.Left + w->Margins.Left, outer.Top + w->Margins.Top, outer.Right - w->Margins.Right,
-                    outer.Bottom - w->Margins.Bottom};
-    }
+    if (w->MovesUntilMarginsChange > 0 && --w->MovesUntilMarginsChange == 0) w->Margins = w->NewMargins;
+    const std::int64_t right = std::int64_t{x} + width, bottom = std::int64_t{y} + height;
+    w->Frame = {ClampToInt32(std::int64_t{x} + w->Margins.Left), ClampToInt32(std::int64_t{y} + w->Margins.Top),
+                ClampToInt32(right - w->Margins.Right), ClampToInt32(bottom - w->Margins.Bottom)};
     return true;
+}
+
+std::int32_t SimulatedDesktop::GetSystemMetrics(std::int32_t index) {
+    switch (index) {
+    case SM_XVIRTUALSCREEN: return VirtualScreen.Left;
+    case SM_YVIRTUALSCREEN: return VirtualScreen.Top;
+    case SM_CXVIRTUALSCREEN: return ClampToInt32(VirtualScreen.Width());
+    case SM_CYVIRTUALSCREEN: return ClampToInt32(VirtualScreen.Height());
+    default: return 0;
+    }
+}
+
+bool SimulatedDesktop::SendMessageTimeoutW(WindowHandle window, std::uint32_t, std::uintptr_t, std::intptr_t,
+                                           std::uint32_t, std::uint32_t, std::uintptr_t* result) {
+    Pings.push_back(window);
+    const SimWindow* w = Find(window);
+    if (result != nullptr) *result = 0;
+    return w != nullptr && !w->Hung;
 }
 
 // ---- Desktop window manager --------------------------------------------

@@ -26,6 +26,8 @@ struct SimWindow {
     Rect Margins{7, 0, 7, 7};        // invisible borders: left, top, right, bottom
     bool Visible = true;
     bool Iconic = false;
+    bool Zoomed = false;
+    bool Hung = false;               // its thread handles no messages
     bool TopLevel = true;
     bool NoMonitor = false;          // MonitorFromWindow answers null
     bool RectUnreadable = false;     // GetWindowRect fails
@@ -35,8 +37,9 @@ struct SimWindow {
     Rect NewMargins;
 
     Rect WindowRect() const {
-        return {Frame.Left - Margins.Left, Frame.Top - Margins.Top, Frame.Right + Margins.Right,
-                Frame.Bottom + Margins.Bottom};
+        return {ClampToInt32(std::int64_t{Frame.Left} - Margins.Left), ClampToInt32(std::int64_t{Frame.Top} - Margins.Top),
+                ClampToInt32(std::int64_t{Frame.Right} + Margins.Right),
+                ClampToInt32(std::int64_t{Frame.Bottom} + Margins.Bottom)};
     }
 };
 
@@ -83,6 +86,7 @@ public:
     HResult CompositionResult = S_OK;
     bool DwmModuleMissing = false;
     bool DwmFunctionMissing = false;
+    Rect VirtualScreen{0, 0, 1920, 1080};          // what GetSystemMetrics reports
     OsVersionInfo Version{OsVersionInfoExSize, 6, 1, 7601, 2, {}};
     std::optional<FixedFileInfo> Kernel32Version;  // absent: the version resource cannot be read
     std::optional<WkstaInfo100> Workstation;        // absent: NetWkstaGetInfo fails
@@ -93,6 +97,7 @@ public:
 
     // What the system asked.
     std::vector<SimMove> Moves;
+    std::vector<WindowHandle> Pings;  // windows asked with SendMessageTimeoutW whether they answer
     std::vector<SimLaunch> Launches;
     std::vector<ProcessHandle> Waits;
     std::vector<std::uintptr_t> ClosedHandles;
@@ -132,6 +137,7 @@ public:
     std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) override;
     bool IsWindowVisible(WindowHandle window) override;
     bool IsIconic(WindowHandle window) override;
+    bool IsZoomed(WindowHandle window) override;
     MonitorHandle MonitorFromWindow(WindowHandle window, std::uint32_t flags) override;
     bool GetMonitorInfoW(MonitorHandle monitor, MonitorInfo* info) override;
     WindowHandle GetAncestor(WindowHandle window, std::uint32_t flags) override;
@@ -139,6 +145,9 @@ public:
     bool GetWindowRect(WindowHandle window, Rect* rect) override;
     bool MoveWindow(WindowHandle window, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
                     bool repaint) override;
+    std::int32_t GetSystemMetrics(std::int32_t index) override;
+    bool SendMessageTimeoutW(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                             std::uint32_t flags, std::uint32_t timeout, std::uintptr_t* result) override;
 
     HResult DwmIsCompositionEnabled(std::int32_t* enabled) override;
     HResult DwmGetWindowAttribute(WindowHandle window, std::uint32_t attribute, void* value,
