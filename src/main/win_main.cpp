@@ -8,6 +8,7 @@
 #include <windows.h>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    tessel::RestrictLibrarySearch();
     static tessel::Win32Platform platform;
     tessel::SetPlatform(&platform);
     tessel::RunUnderTopLevelHandler(&tessel::MainBlock);

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <exception>
+#include <string>
 
 #include "runtime/exception.h"
 #include "runtime/string_table.h"
@@ -54,8 +55,12 @@ BOOL CALLBACK EnumTrampoline(HWND window, LPARAM param) {
     }
 }
 
-// The desktop window manager is absent from older systems, so its functions
-// are resolved on their first call, each by itself, and never linked.
+// The desktop window manager is absent from older systems, and no library
+// beyond those every process has is linked: Windows looks for a library that
+// is not a known system one in the program's own folder first, and a
+// program run from a downloads folder would load whatever was saved beside
+// it. So each such function is resolved on its first call, from the system
+// folder by full path, and never linked.
 constexpr DWORD DelayLoadModuleNotFound = 0xC06D007E;
 constexpr DWORD DelayLoadProcNotFound = 0xC06D007F;
 
@@ -63,27 +68,66 @@ constexpr DWORD DelayLoadProcNotFound = 0xC06D007F;
     Raise<EExternalException>(FormatText(LoadResString(SExternalException), {static_cast<unsigned>(code)}));
 }
 
-FARPROC ResolveDwmFunction(const char* name) {
-    static HMODULE module = nullptr;
-    if (module == nullptr) module = ::LoadLibraryA("DWMAPI.DLL");
-    if (module == nullptr) RaiseDelayLoadFailure(DelayLoadModuleNotFound);
-    const FARPROC function = ::GetProcAddress(module, name);
+struct SystemLibrary {
+    const wchar_t* FileName;
+    HMODULE Module;
+};
+
+SystemLibrary DwmApi{L"dwmapi.dll", nullptr};
+SystemLibrary VersionApi{L"version.dll", nullptr};
+SystemLibrary NetApi{L"netapi32.dll", nullptr};
+
+HMODULE LoadSystemLibrary(const wchar_t* fileName) {
+    wchar_t directory[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryW(directory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    const std::wstring path = std::wstring(directory, length) + L"\\" + fileName;
+    // The library's own imports are looked for beside it, in the system
+    // folder, on systems that cannot restrict the search for the process.
+    return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+FARPROC ResolveSystemFunction(SystemLibrary& library, const char* name) {
+    if (library.Module == nullptr) library.Module = LoadSystemLibrary(library.FileName);
+    if (library.Module == nullptr) RaiseDelayLoadFailure(DelayLoadModuleNotFound);
+    const FARPROC function = ::GetProcAddress(library.Module, name);
     if (function == nullptr) RaiseDelayLoadFailure(DelayLoadProcNotFound);
     return function;
 }
 
 template <class Function>
-Function DwmFunction(Function& slot, const char* name) {
-    if (slot == nullptr) slot = reinterpret_cast<Function>(reinterpret_cast<void*>(ResolveDwmFunction(name)));
+Function SystemFunction(Function& slot, SystemLibrary& library, const char* name) {
+    if (slot == nullptr)
+        slot = reinterpret_cast<Function>(reinterpret_cast<void*>(ResolveSystemFunction(library, name)));
     return slot;
 }
 
 using DwmIsCompositionEnabledFn = HRESULT(WINAPI*)(BOOL*);
 using DwmGetWindowAttributeFn = HRESULT(WINAPI*)(HWND, DWORD, PVOID, DWORD);
+using GetFileVersionInfoSizeWFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+using GetFileVersionInfoWFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+using VerQueryValueWFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+using NetWkstaGetInfoFn = NET_API_STATUS(WINAPI*)(LMSTR, DWORD, LPBYTE*);
+using NetApiBufferFreeFn = NET_API_STATUS(WINAPI*)(LPVOID);
 DwmIsCompositionEnabledFn DwmIsCompositionEnabledSlot = nullptr;
 DwmGetWindowAttributeFn DwmGetWindowAttributeSlot = nullptr;
+GetFileVersionInfoSizeWFn GetFileVersionInfoSizeWSlot = nullptr;
+GetFileVersionInfoWFn GetFileVersionInfoWSlot = nullptr;
+VerQueryValueWFn VerQueryValueWSlot = nullptr;
+NetWkstaGetInfoFn NetWkstaGetInfoSlot = nullptr;
+NetApiBufferFreeFn NetApiBufferFreeSlot = nullptr;
 
 }  // namespace
+
+void RestrictLibrarySearch() {
+    // Absent before Windows 8 without its update, so looked up rather than
+    // linked; kernel32 is loaded in every process.
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    constexpr DWORD LoadLibrarySearchSystem32 = 0x800;
+    const auto restrict = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (restrict != nullptr) restrict(LoadLibrarySearchSystem32);
+}
 
 // ---- Command line and launch -------------------------------------------
 
@@ -187,6 +231,8 @@ bool Win32Platform::IsWindowVisible(WindowHandle window) { return ::IsWindowVisi
 
 bool Win32Platform::IsIconic(WindowHandle window) { return ::IsIconic(Hwnd(window)) != FALSE; }
 
+bool Win32Platform::IsZoomed(WindowHandle window) { return ::IsZoomed(Hwnd(window)) != FALSE; }
+
 MonitorHandle Win32Platform::MonitorFromWindow(WindowHandle window, std::uint32_t flags) {
     return reinterpret_cast<MonitorHandle>(::MonitorFromWindow(Hwnd(window), flags));
 }
@@ -210,18 +256,30 @@ bool Win32Platform::MoveWindow(WindowHandle window, std::int32_t x, std::int32_t
     return ::MoveWindow(Hwnd(window), x, y, width, height, repaint ? static_cast<BOOL>(-1) : FALSE) != FALSE;
 }
 
+std::int32_t Win32Platform::GetSystemMetrics(std::int32_t index) { return ::GetSystemMetrics(index); }
+
+bool Win32Platform::SendMessageTimeoutW(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                        std::intptr_t lParam, std::uint32_t flags, std::uint32_t timeout,
+                                        std::uintptr_t* result) {
+    DWORD_PTR answer = 0;
+    const LRESULT sent = ::SendMessageTimeoutW(Hwnd(window), message, wParam, lParam, flags, timeout, &answer);
+    if (result != nullptr) *result = answer;
+    return sent != 0;
+}
+
 // ---- Desktop window manager --------------------------------------------
 
 HResult Win32Platform::DwmIsCompositionEnabled(std::int32_t* enabled) {
     BOOL flag = FALSE;
-    const HRESULT result = DwmFunction(DwmIsCompositionEnabledSlot, "DwmIsCompositionEnabled")(&flag);
+    const HRESULT result = SystemFunction(DwmIsCompositionEnabledSlot, DwmApi, "DwmIsCompositionEnabled")(&flag);
     *enabled = flag;
     return result;
 }
 
 HResult Win32Platform::DwmGetWindowAttribute(WindowHandle window, std::uint32_t attribute, void* value,
                                              std::uint32_t size) {
-    return DwmFunction(DwmGetWindowAttributeSlot, "DwmGetWindowAttribute")(Hwnd(window), attribute, value, size);
+    return SystemFunction(DwmGetWindowAttributeSlot, DwmApi, "DwmGetWindowAttribute")(Hwnd(window), attribute, value,
+                                                                                    size);
 }
 
 // ---- Version facts -----------------------------------------------------
@@ -232,18 +290,19 @@ bool Win32Platform::GetVersionExW(OsVersionInfo* info) {
 
 std::uint32_t Win32Platform::GetFileVersionInfoSizeW(const char16_t* name) {
     DWORD handle = 0;
-    return ::GetFileVersionInfoSizeW(W(name), &handle);
+    return SystemFunction(GetFileVersionInfoSizeWSlot, VersionApi, "GetFileVersionInfoSizeW")(W(name), &handle);
 }
 
 bool Win32Platform::GetFileVersionInfoW(const char16_t* name, std::uint32_t size, void* block) {
-    return ::GetFileVersionInfoW(W(name), 0, size, block) != FALSE;
+    return SystemFunction(GetFileVersionInfoWSlot, VersionApi, "GetFileVersionInfoW")(W(name), 0, size, block) !=
+           FALSE;
 }
 
 bool Win32Platform::VerQueryValueW(const void* block, const char16_t* subBlock, const void** value,
                                    std::uint32_t* length) {
     void* found = nullptr;
     UINT size = 0;
-    const BOOL ok = ::VerQueryValueW(block, W(subBlock), &found, &size);
+    const BOOL ok = SystemFunction(VerQueryValueWSlot, VersionApi, "VerQueryValueW")(block, W(subBlock), &found, &size);
     *value = found;
     *length = size;
     return ok != FALSE;
@@ -251,12 +310,15 @@ bool Win32Platform::VerQueryValueW(const void* block, const char16_t* subBlock, 
 
 std::uint32_t Win32Platform::NetWkstaGetInfo(const char16_t* server, std::uint32_t level, void** buffer) {
     LPBYTE data = nullptr;
-    const NET_API_STATUS status = ::NetWkstaGetInfo(const_cast<LMSTR>(W(server)), level, &data);
+    const NET_API_STATUS status =
+        SystemFunction(NetWkstaGetInfoSlot, NetApi, "NetWkstaGetInfo")(const_cast<LMSTR>(W(server)), level, &data);
     *buffer = data;
     return status;
 }
 
-std::uint32_t Win32Platform::NetApiBufferFree(void* buffer) { return ::NetApiBufferFree(buffer); }
+std::uint32_t Win32Platform::NetApiBufferFree(void* buffer) {
+    return SystemFunction(NetApiBufferFreeSlot, NetApi, "NetApiBufferFree")(buffer);
+}
 
 // ---- Failure path ------------------------------------------------------
 

@@ -4,6 +4,11 @@
 
 namespace tessel {
 
+/// Restricts the process's search for libraries to the system folder where
+/// the platform can (Windows 8, and 7 with its update); elsewhere nothing
+/// changes.
+void RestrictLibrarySearch();
+
 class Win32Platform : public Platform {
 public:
     const char16_t* GetCommandLineW() override;
@@ -33,6 +38,7 @@ public:
     std::uint32_t GetWindowThreadProcessId(WindowHandle window, std::uint32_t* processId) override;
     bool IsWindowVisible(WindowHandle window) override;
     bool IsIconic(WindowHandle window) override;
+    bool IsZoomed(WindowHandle window) override;
     MonitorHandle MonitorFromWindow(WindowHandle window, std::uint32_t flags) override;
     bool GetMonitorInfoW(MonitorHandle monitor, MonitorInfo* info) override;
     WindowHandle GetAncestor(WindowHandle window, std::uint32_t flags) override;
@@ -40,6 +46,9 @@ public:
     bool GetWindowRect(WindowHandle window, Rect* rect) override;
     bool MoveWindow(WindowHandle window, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
                     bool repaint) override;
+    std::int32_t GetSystemMetrics(std::int32_t index) override;
+    bool SendMessageTimeoutW(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                             std::uint32_t flags, std::uint32_t timeout, std::uintptr_t* result) override;
 
     HResult DwmIsCompositionEnabled(std::int32_t* enabled) override;
     HResult DwmGetWindowAttribute(WindowHandle window, std::uint32_t attribute, void* value,
