@@ -16,6 +16,12 @@
 //                                      to OUT and closes it; CAP * takes any.
 //   e2e_helper.exe --resources EXE OUT writes what the platform reads from
 //                                      EXE's version block and manifest.
+//   e2e_helper.exe --load NAME         loads the library NAME as the platform
+//                                      finds it by that name, then exits.
+//
+// A copy that finds <stem>.hang beside it stops handling messages once its
+// windows are ready, as a program that no longer answers, until <stem>.quit
+// appears; then it goes on and reports as usual.
 //
 // The window job takes no arguments on purpose: a program launched by Tessel
 // gets none, so everything it needs comes from files named after the exe,
@@ -23,13 +29,13 @@
 //
 // Window lines (UTF-8, tab-separated):
 //   class  title  left  top  width  height  show  style  colour
-// show: normal | hidden | min; style: overlapped | popup | tool;
+// show: normal | hidden | min | max; style: overlapped | popup | tool;
 // colour: RRGGBB, used by the demo's screenshots.
 // Report lines (UTF-8, tab-separated):
 //   start  <microseconds>               when the helper started
 //   time   <microseconds>               when the report was written
 //   cwd    <current directory>
-//   window <index> <left> <top> <right> <bottom> <visible> <iconic> <pid>
+//   window <index> <left> <top> <right> <bottom> <visible> <iconic> <pid> <zoomed>
 //   move   <index> <microseconds> <left> <top> <right> <bottom>
 #include <windows.h>
 #include <dwmapi.h>
@@ -202,7 +208,7 @@ std::string Report()
         GetWindowThreadProcessId(window, &pid);
         out += "window\t" + std::to_string(i) + "\t" + RectFields(VisibleFrame(window)) + "\t" +
                std::to_string(IsWindowVisible(window) ? 1 : 0) + "\t" + std::to_string(IsIconic(window) ? 1 : 0) +
-               "\t" + std::to_string(pid) + "\n";
+               "\t" + std::to_string(pid) + "\t" + std::to_string(IsZoomed(window) ? 1 : 0) + "\n";
     }
     for (size_t i = 0; i < TrackedWindows.size(); ++i)
         for (const Move& move : TrackedWindows[i].Moves)
@@ -282,6 +288,7 @@ DWORD ExStyleOf(const std::wstring& style)
 int ShowCommandOf(const std::wstring& show)
 {
     if (show == L"min") return SW_SHOWMINNOACTIVE;
+    if (show == L"max") return SW_SHOWMAXIMIZED;
     return SW_SHOWNOACTIVATE;
 }
 
@@ -324,6 +331,8 @@ int RunWindows(HINSTANCE instance)
         tracked.Ready = true;
     }
     WriteFileAtomically(Stem + L".ready", Report());
+    if (FileExists(Stem + L".hang"))
+        while (!FileExists(Stem + L".quit") && GetTickCount64() - StartTick < SelfDestructMs) Sleep(20);
     SetTimer(nullptr, QuitTimer, 20, PollQuit);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -426,6 +435,14 @@ std::wstring VersionString(const void* block, const wchar_t* name)
     return std::wstring(static_cast<const wchar_t*>(value), length - 1);
 }
 
+BOOL CALLBACK AddLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param)
+{
+    char field[16];
+    snprintf(field, sizeof field, "\t%04X", language);
+    *reinterpret_cast<std::string*>(param) += field;
+    return TRUE;
+}
+
 int RunResources(const std::wstring& exeName, const std::wstring& outName)
 {
     std::string out;
@@ -466,6 +483,12 @@ int RunResources(const std::wstring& exeName, const std::wstring& outName)
             out += "manifest\t" + manifest + "\n";
         }
         out += std::string("icon\t") + (FindResourceW(module, L"MAINICON", MAKEINTRESOURCEW(14)) ? "1" : "0") + "\n";
+        // The languages of the string table's block that holds the report
+        // template (string 65516 lies in block 65516 / 16 + 1).
+        out += "stringlanguages";
+        EnumResourceLanguagesW(module, MAKEINTRESOURCEW(6), MAKEINTRESOURCEW(65516 / 16 + 1), AddLanguage,
+                               reinterpret_cast<LONG_PTR>(&out));
+        out += "\n";
         FreeLibrary(module);
     }
     WriteFileAtomically(outName, out);
@@ -485,6 +508,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     std::vector<std::wstring> args(argv, argv + argc);
     LocalFree(argv);
     if (args.size() >= 3 && args[1] == L"--monitors") return RunMonitors(args[2]);
+    if (args.size() >= 3 && args[1] == L"--load") return LoadLibraryW(args[2].c_str()) != nullptr ? 0 : 1;
     if (args.size() >= 4 && args[1] == L"--resources") return RunResources(args[2], args[3]);
     if (args.size() >= 5 && args[1] == L"--box")
         return RunBoxes(args[2], static_cast<DWORD>(std::stoul(args[3])),

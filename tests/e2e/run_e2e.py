@@ -40,7 +40,7 @@ class Win:
     rect: tuple
     moves: list = field(default_factory=list)
     cls: str = "TesselE2E"
-    show: str = "normal"  # normal | hidden | min
+    show: str = "normal"  # normal | hidden | min | max
     style: str = "overlapped"  # overlapped | popup | tool
     colour: str = "A0C4E8"
 
@@ -53,6 +53,7 @@ class App:
     name: str
     windows: list
     dir: str = ""
+    hung: bool = False  # stops handling messages once its windows are ready
 
 
 @dataclass
@@ -96,6 +97,8 @@ class Scenario:
     env: dict = field(default_factory=dict)  # added to Tessel's environment (WINEDLLOVERRIDES, say)
     program: str = "Tessel.exe"  # or another program of the build directory, run in Tessel's place
     events: list = None  # the lines the program must write to events.txt in its directory
+    planted: list = None  # libraries saved beside a copy of Tessel.exe that it must not load
+    within: float = None  # seconds Tessel may take at most
 
 
 def probe(name, mode, box=None, events=()):
@@ -121,6 +124,7 @@ LAYOUTS = {
 }
 
 TRAY = dict(rect=(0, 1050, 1920, 1110))
+EVERY_MONITOR = (-1280, -900, 1920, 1080)  # the bounding box of the "three" layout
 
 SCENARIOS = [
     # --- One pass over the whole desktop; work area (0, 0, 1920, 1080) ---
@@ -159,6 +163,36 @@ SCENARIOS = [
         Win("Taskbar", cls="Shell_TrayWnd", rect=TRAY["rect"], moves=[(0, 1020, 1920, 1080)]),
         Win("", cls="Shell_TrayWndX", rect=TRAY["rect"], moves=[(0, 1020, 1920, 1080)]),
         Win("", cls="TesselE2E", rect=TRAY["rect"], moves=[(0, 1020, 1920, 1080)]))),
+
+    # --- Windows that every real desktop has ---
+    # The shell's desktop windows as a layout change leaves them, larger
+    # than the virtual screen, so that only the built-in rules keep them.
+    Scenario("the desktop's windows are left alone", "single", others(
+        Win("Program Manager", (-1280, 0, 3200, 1080), cls="Progman", style="popup"),
+        Win("", (-1280, 0, 3200, 1080), cls="WorkerW", style="popup"),
+        Win("a class like the desktop's", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)], cls="ProgmanX"))),
+    Scenario("desktop, maximised and full-screen windows are left alone", "three", others=[
+        App("desk", [
+            Win("Program Manager", EVERY_MONITOR, cls="Progman", style="popup"),
+            Win("", EVERY_MONITOR, cls="WorkerW", style="popup"),
+            Win("full screen on the primary", (0, 0, 1920, 1080), style="popup"),
+            Win("full screen on the left", (-1280, 0, 0, 1024), style="popup"),
+            Win("across every monitor", EVERY_MONITOR, style="popup"),
+            Win("one pixel larger than the primary", (0, 0, 1921, 1080),
+                [(-1, 0, 1920, 1080), (0, 0, 1920, 1080)], style="popup"),
+            Win("ordinary", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)])]),
+        # Wine keeps the maximised state only for a program it does not
+        # hand to the X side (the session lists it).
+        App("maximised", [Win("maximised on the primary", (100, 100, 500, 400), show="max"),
+                          Win("maximised on the left", (-1000, 100, -600, 400), show="max")])]),
+    # The program that stops answering is started last, so that its window
+    # is on top and the pass meets it first.
+    Scenario("a program that does not answer is left alone and the run goes on", "single", others=[
+        App("answers", [Win("answers", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)])]),
+        App("hung", [Win("does not answer", (1800, 600, 2200, 900))], hung=True)], within=5),
+    Scenario("libraries saved beside Tessel.exe are not loaded", "single", others(
+        Win("moved", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)])),
+        planted=["netapi32", "dwmapi"], env={"WINEDLLOVERRIDES": "mscoree,mshtml=;netapi32,dwmapi=n,b"}),
 
     # --- Launch mode ---
     Scenario("launch moves only the launched program's windows", "single",
@@ -317,7 +351,38 @@ class Runner:
         self.session.install_helper(stem + ".exe")
         with open(stem + ".windows", "w", encoding="utf-8", newline="") as f:
             f.writelines(spec_line(w) for w in app.windows)
+        if app.hung:
+            Session._touch(stem + ".hang")
         return stem
+
+    def plant(self, directory, names):
+        """A copy of Tessel.exe with the test library beside it under each
+        name; answers the copy."""
+        copy = os.path.join(directory, "Tessel.exe")
+        shutil.copyfile(self.tessel, copy)
+        for name in names:
+            library = os.path.join(os.path.dirname(self.tessel), "planted", name + ".dll")
+            if not os.path.exists(library):
+                raise SessionError(f"{library} not built")
+            shutil.copyfile(library, os.path.join(directory, name + ".dll"))
+        return copy
+
+    def check_planted(self, directory, scenario):
+        """No planted library may have been loaded by Tessel. Then a program
+        in the same folder loads one by its bare name, to show that the
+        planted library is what such a load finds here."""
+        failures = [f"Tessel.exe loaded the {name}.dll saved beside it" for name in scenario.planted
+                    if os.path.exists(os.path.join(directory, name + ".dll.loaded"))]
+        name = scenario.planted[0]
+        probe = os.path.join(directory, "probe.exe")
+        # Of the build under test: a library loads only into a program of its own width.
+        shutil.copyfile(os.path.join(os.path.dirname(self.tessel), "e2e_helper.exe"), probe)
+        self.session.finish(self.session.start(probe, ["--load", name + ".dll"], cwd=directory,
+                                               env={"WINEDLLOVERRIDES": f"mscoree,mshtml=;{name}=n,b"}), 20)
+        if not os.path.exists(os.path.join(directory, name + ".dll.loaded")):
+            failures.append(f"a program that loads {name}.dll by its bare name did not load the one saved beside "
+                            f"it either, so this check proves nothing here")
+        return failures
 
     def tessel_args(self, directory, scenario):
         args = []
@@ -365,10 +430,13 @@ class Runner:
                                            ["--box", windows_path(box_out), str(BOX_TIMEOUT_MS)] +
                                            [b.caption for b in scenario.boxes])
             program = self.tessel
-            if scenario.program != "Tessel.exe":
+            if scenario.planted:
+                program = self.plant(directory, scenario.planted)
+            elif scenario.program != "Tessel.exe":
                 program = os.path.join(os.path.dirname(self.tessel), scenario.program)
                 if not os.path.exists(program):
                     raise SessionError(f"{program} not built")
+            tessel_started = time.monotonic()
             tessel = self.session.start(program, self.tessel_args(directory, scenario), cwd=directory,
                                         env=scenario.env)
             if boxes is not None:
@@ -383,8 +451,11 @@ class Runner:
             except subprocess.TimeoutExpired:
                 failures.append(f"Tessel.exe did not end within {TESSEL_TIMEOUT} s;{self.close_stray_boxes()}")
             code = self.session.finish(tessel, 5)
+            took = time.monotonic() - tessel_started
             if code is not None and code != scenario.exit_code:
                 failures.append(f"exit code {code}, wanted {scenario.exit_code}")
+            if scenario.within is not None and took > scenario.within:
+                failures.append(f"Tessel.exe took {took:.1f} s, wanted at most {scenario.within} s")
 
             for app in launched:
                 if not os.path.exists(stems[id(app)] + ".ready"):
@@ -404,6 +475,8 @@ class Runner:
         failures += self.check_order(launched, reports)
         if scenario.events is not None:
             failures += self.check_events(scenario.events, os.path.join(directory, "events.txt"))
+        if scenario.planted:
+            failures += self.check_planted(directory, scenario)
         return failures
 
     @staticmethod
@@ -470,7 +543,10 @@ class Runner:
             if before is None or after is None:
                 failures.append(f"{label}: the helper did not report it")
                 continue
-            if win.show != "min" and before["rect"] != win.rect:
+            if win.show == "max" and not (before["zoomed"] and after["zoomed"]):
+                failures.append(f"{label}: Wine did not keep it maximised; cannot test")
+                continue
+            if win.show not in ("min", "max") and before["rect"] != win.rect:
                 failures.append(f"{label}: Wine created it at {before['rect']}, not at {win.rect}; cannot test")
                 continue
             moves = [rect for _, rect in final["moves"].get(index, [])]
@@ -531,10 +607,61 @@ def check_resources(session, tessel, work):
         ("string", "FileVersion"): ["FileVersion", "1.0.6.0"],
         ("string", "ProductVersion"): ["ProductVersion", "1.0.6.0"],
         "icon": ["1"],
+        # Language-neutral, as the texts are Japanese whatever the user's language.
+        "stringlanguages": ["0000"],
     }
     failures = [f"{key}: {found.get(key)}, wanted {value}" for key, value in wanted.items() if found.get(key) != value]
     manifest = (found.get("manifest") or [""])[0]
     failures += [f"manifest: no {what}" for what, pattern in MANIFEST_PARTS if not re.search(pattern, manifest)]
+    return failures
+
+
+# --- the executable's imports ------------------------------------------------
+
+# Known system libraries, which the platform only ever loads from the system
+# folder; any other library imported at load time is looked for in the
+# program's own folder first.
+KNOWN_LIBRARIES = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll"}
+
+
+def pe_imports(path):
+    """The names of the libraries a PE file imports at load time, and of
+    those it imports with the linker's delayed loading."""
+    import struct
+    with open(path, "rb") as f:
+        data = f.read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    directories = optional + (96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112)
+    table = [struct.unpack_from("<IIII", data, pe + 24 + optional_size + 40 * i + 8) for i in range(sections)]
+
+    def offset(rva):
+        for size, address, _, raw in table:
+            if address <= rva < address + size:
+                return rva - address + raw
+        raise ValueError(f"RVA {rva:#x} lies in no section")
+
+    def names(directory, entry_size, name_field):
+        rva = struct.unpack_from("<I", data, directories + 8 * directory)[0]
+        found = []
+        while rva:
+            at = offset(rva)
+            name = struct.unpack_from("<I", data, at + name_field)[0]
+            if not any(data[at:at + entry_size]):
+                break
+            found.append(data[offset(name):data.index(b"\0", offset(name))].decode("ascii"))
+            rva += entry_size
+        return found
+
+    return names(1, 20, 12), names(13, 32, 4)
+
+
+def check_imports(tessel):
+    loaded, delayed = pe_imports(tessel)
+    failures = [f"imports {name} at load time, which is looked for beside the program first"
+                for name in loaded if name.lower() not in KNOWN_LIBRARIES]
+    failures += [f"imports {name} through the linker's delayed loading" for name in delayed]
     return failures
 
 
@@ -622,6 +749,13 @@ def main():
                             passed += 1
                             print(f"ok   {name} ({took:.1f} s)")
                         sys.stdout.flush()
+            if options.filter in "imports only known system libraries":
+                for target, tessel in targets:
+                    failures = check_imports(tessel)
+                    print(f"{'FAIL' if failures else 'ok  '} imports only known system libraries [{target}]")
+                    for f in failures:
+                        print(f"     {f}")
+                    failed, passed = (failed + 1, passed) if failures else (failed, passed + 1)
             if options.filter in "version block and manifest":
                 for target, tessel in targets:
                     failures = check_resources(session, tessel, options.work)

@@ -100,7 +100,8 @@ def read_report(path):
                 index = int(fields[1])
                 report["windows"][index] = {
                     "rect": tuple(int(v) for v in fields[2:6]),
-                    "visible": fields[6] == "1", "iconic": fields[7] == "1", "pid": int(fields[8])}
+                    "visible": fields[6] == "1", "iconic": fields[7] == "1", "pid": int(fields[8]),
+                    "zoomed": fields[9:10] == ["1"]}
             elif fields[0] == "move":
                 report["moves"].setdefault(int(fields[1]), []).append(
                     (int(fields[2]), tuple(int(v) for v in fields[3:7])))
@@ -171,7 +172,7 @@ class Session:
     every process the session started."""
 
     def __init__(self, work_dir, helper_exe, display=73, prefix=None, outputs=3, win_version="win10",
-                 unmanaged=("Tessel.exe", "failure_probe.exe")):
+                 unmanaged=("Tessel.exe", "failure_probe.exe", "maximised.exe")):
         self.work = os.path.abspath(work_dir)
         self.helper_exe = os.path.abspath(helper_exe)
         self.wanted_display = display
