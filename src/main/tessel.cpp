@@ -1,6 +1,9 @@
 #include "main/tessel.h"
 
+#include <optional>
+
 #include "main/command_line.h"
+#include "main/window_list.h"
 #include "main/window_pass.h"
 #include "platform/platform.h"
 #include "rules/string_list.h"
@@ -46,6 +49,7 @@ void AddBuiltInRules(TStringList& rules) {
 
 void RunDriver() {
     TStringList programs;
+    bool listing = false;
     // The command line cannot change during the run, so it is split once;
     // asking for every argument afresh would cost time quadratic in its length.
     const std::vector<std::u16string> arguments = SplitArguments(CommandLineText());
@@ -57,8 +61,18 @@ void RunDriver() {
         } else if (a[1] == u'E' || a[1] == u'e') {
             LoadRulesFile(argument(i + 1));
             ++i;
+        } else if (a[1] == u'L' || a[1] == u'l') {
+            listing = true;
         }
     }
+    // Opened only when asked for: a normal run attaches no console and
+    // writes nothing.
+    std::optional<TWindowList> list;
+    if (listing) list.emplace();
+    WindowList = list ? &*list : nullptr;
+    struct ForgetList {
+        ~ForgetList() { WindowList = nullptr; }
+    } forgetList;
     if (programs.Count() == 0) {
         TargetProcessId = 0;
         WindowPass();

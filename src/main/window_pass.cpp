@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "main/tessel.h"
+#include "main/window_list.h"
 #include "rules/string_list.h"
 #include "wndinfo/wnd_info.h"
 
@@ -12,13 +13,13 @@ std::uint32_t TargetProcessId = 0;
 
 namespace {
 
-bool IsExempt(WindowHandle window) {
+/// The index of the first rule that exempts the window; -1 when none does.
+int ExemptingRule(WindowHandle window) {
     const int count = ExclusionRules->Count();
     for (int i = 0; i < count; ++i) {
-        if (WindowMatchesRule(window, ExclusionRules->GetValueFromIndex(i), ExclusionRules->GetName(i)))
-            return true;
+        if (WindowMatchesRule(window, ExclusionRules->GetValueFromIndex(i), ExclusionRules->GetName(i))) return i;
     }
-    return false;
+    return -1;
 }
 
 /// The rectangle that holds every monitor.
@@ -38,6 +39,19 @@ bool Answers(WindowHandle window) {
     return Os().SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, AnswerTimeoutMs, &result);
 }
 
+/// Ends the judgement of a window: the window list, when there is one, gets
+/// its line.
+bool Decided(WindowHandle window, TPlacement& placement, TDecision decision) {
+    placement.Decision = decision;
+    if (WindowList != nullptr) WindowList->Write(window, placement);
+    return true;
+}
+
+/// Moves the window unless the run only lists what it would do.
+void Move(WindowHandle window, std::int32_t x, std::int32_t y, std::int64_t width, std::int64_t height) {
+    if (WindowList == nullptr) MoveVisibleFrame(window, x, y, ClampToInt32(width), ClampToInt32(height), true);
+}
+
 }  // namespace
 
 bool PointOutsideRect(const Rect& area, Point p) {
@@ -50,24 +64,31 @@ bool PlaceWindow(WindowHandle window, std::intptr_t) {
         Os().GetWindowThreadProcessId(window, &processId);
         if (processId != TargetProcessId) return true;
     }
-    if (IsExempt(window)) return true;
+    TPlacement placement;
+    placement.Rule = ExemptingRule(window);
+    if (placement.Rule >= 0) return Decided(window, placement, TDecision::dcExempt);
+    if (!Os().IsWindowVisible(window)) return Decided(window, placement, TDecision::dcHidden);
+    if (Os().IsIconic(window)) return Decided(window, placement, TDecision::dcMinimised);
     // A maximised window's borders hang off the work area by design.
-    if (!Os().IsWindowVisible(window) || Os().IsIconic(window) || Os().IsZoomed(window)) return true;
+    if (Os().IsZoomed(window)) return Decided(window, placement, TDecision::dcMaximised);
     const MonitorHandle monitor = Os().MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
-    if (monitor == 0) return true;
+    if (monitor == 0) return Decided(window, placement, TDecision::dcNoMonitor);
     MonitorInfo info;
     info.cbSize = MonitorInfoSize;
-    if (!Os().GetMonitorInfoW(monitor, &info)) return true;
+    if (!Os().GetMonitorInfoW(monitor, &info)) return Decided(window, placement, TDecision::dcNoMonitor);
     const Rect w = info.rcWork;
+    placement.Work = w;
     Rect r;
-    if (!GetVisibleFrame(window, r)) return true;
+    if (!GetVisibleFrame(window, r)) return Decided(window, placement, TDecision::dcNoFrame);
+    placement.Frame = r;
     // A video, a presentation or a game covers its whole monitor, taskbar
     // included, or every monitor at once, on purpose.
-    if (r == info.rcMonitor || r == VirtualScreen()) return true;
-    if (!PointOutsideRect(w, {r.Right, r.Bottom}) && !PointOutsideRect(w, {r.Left, r.Top})) return true;
+    if (r == info.rcMonitor || r == VirtualScreen()) return Decided(window, placement, TDecision::dcFullScreen);
+    if (!PointOutsideRect(w, {r.Right, r.Bottom}) && !PointOutsideRect(w, {r.Left, r.Top}))
+        return Decided(window, placement, TDecision::dcInside);
     // A move waits until the window's program handles it, so a program that
     // has stopped answering would hold the run up for good.
-    if (!Answers(window)) return true;
+    if (!Answers(window)) return Decided(window, placement, TDecision::dcNotResponding);
 
     // Bottom-right corner first, by shifting only; a window larger than the
     // work area is thereby pushed out at the top-left, which the second step
@@ -79,16 +100,20 @@ bool PlaceWindow(WindowHandle window, std::intptr_t) {
         r.Bottom = std::min(r.Bottom, w.Bottom);
         r.Left = ClampToInt32(r.Right - width);
         r.Top = ClampToInt32(r.Bottom - height);
-        MoveVisibleFrame(window, r.Left, r.Top, ClampToInt32(width), ClampToInt32(height), true);
+        Move(window, r.Left, r.Top, width, height);
     }
     if (PointOutsideRect(w, {r.Left, r.Top})) {
         const std::int64_t width = std::min(r.Width(), w.Width());
         const std::int64_t height = std::min(r.Height(), w.Height());
         r.Left = std::max(r.Left, w.Left);
         r.Top = std::max(r.Top, w.Top);
-        MoveVisibleFrame(window, r.Left, r.Top, ClampToInt32(width), ClampToInt32(height), true);
+        // The shrink is part of the move: the frame ends at the new size.
+        r.Right = ClampToInt32(r.Left + width);
+        r.Bottom = ClampToInt32(r.Top + height);
+        Move(window, r.Left, r.Top, width, height);
     }
-    return true;
+    placement.Target = r;
+    return Decided(window, placement, TDecision::dcMove);
 }
 
 void WindowPass() { Os().EnumWindows(&PlaceWindow, 0); }

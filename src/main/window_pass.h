@@ -2,10 +2,34 @@
 // One pass over the desktop's top-level windows, moving each eligible one
 // whose visible frame sticks out of its monitor's work area back inside.
 #include <cstdint>
+#include <optional>
 
 #include "platform/platform.h"
 
 namespace tessel {
+
+/// What a pass decides for one window, in the order of the tests it makes.
+enum class TDecision {
+    dcExempt,
+    dcHidden,
+    dcMinimised,
+    dcMaximised,
+    dcNoMonitor,
+    dcNoFrame,
+    dcFullScreen,
+    dcInside,
+    dcNotResponding,
+    dcMove,
+};
+
+/// One window's decision with what the pass read on the way to it.
+struct TPlacement {
+    TDecision Decision = TDecision::dcExempt;
+    int Rule = -1;              // dcExempt: the index in ExclusionRules of the first rule that matched
+    std::optional<Rect> Work;   // the nearest monitor's work area, once read
+    std::optional<Rect> Frame;  // the visible frame, once read
+    Rect Target;                // dcMove: the visible frame the correction ends with
+};
 
 /// The process whose windows a pass treats; 0 means every process.
 extern std::uint32_t TargetProcessId;

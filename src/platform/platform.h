@@ -165,7 +165,14 @@ constexpr std::int32_t SM_CYVIRTUALSCREEN = 79;
 constexpr std::uint32_t WM_NULL = 0;
 constexpr std::uint32_t SMTO_ABORTIFHUNG = 2;
 constexpr std::uint32_t GENERIC_READ = 0x80000000;
+constexpr std::uint32_t GENERIC_WRITE = 0x40000000;
 constexpr std::uint32_t FILE_SHARE_READ = 1;
+constexpr std::uint32_t FILE_SHARE_WRITE = 2;
+constexpr std::uint32_t STD_OUTPUT_HANDLE = static_cast<std::uint32_t>(-11);
+constexpr std::uint32_t FILE_TYPE_DISK = 1;
+constexpr std::uint32_t FILE_TYPE_CHAR = 2;
+constexpr std::uint32_t FILE_TYPE_PIPE = 3;
+constexpr std::uint32_t ATTACH_PARENT_PROCESS = static_cast<std::uint32_t>(-1);
 constexpr std::uint32_t OPEN_EXISTING = 3;
 constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr std::uint32_t FILE_BEGIN = 0;
@@ -217,6 +224,19 @@ public:
     virtual bool GetCPInfo(std::uint32_t codePage) = 0;
     virtual int MultiByteToWideChar(std::uint32_t codePage, std::uint32_t flags, const char* bytes, int count,
                                     char16_t* out, int outCount) = 0;
+    /// With `outCount` 0, answers the size needed; a lone surrogate becomes
+    /// U+FFFD in UTF-8.
+    virtual int WideCharToMultiByte(std::uint32_t codePage, const char16_t* text, int count, char* out,
+                                    int outCount) = 0;
+
+    // Standard output and the console, for the window list only.
+    /// 0 or InvalidHandleValue when the process has none.
+    virtual FileHandle GetStdHandle(std::uint32_t which) = 0;
+    virtual std::uint32_t GetFileType(FileHandle file) = 0;
+    virtual bool WriteFile(FileHandle file, const void* bytes, std::uint32_t count, std::uint32_t* written) = 0;
+    virtual bool AttachConsole(std::uint32_t processId) = 0;
+    virtual bool WriteConsoleW(FileHandle console, const char16_t* text, std::uint32_t count,
+                               std::uint32_t* written) = 0;
 
     // Window texts: at most size - 1 units and a terminating zero.
     virtual int GetWindowTextW(WindowHandle window, char16_t* buffer, int size) = 0;

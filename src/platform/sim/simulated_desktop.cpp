@@ -36,6 +36,8 @@ constexpr std::uint32_t ErrorNegativeSeek = 131;
 constexpr std::uint32_t ErrorFilenameExcedRange = 206;
 constexpr std::uint32_t ErrorNoUnicodeTranslation = 1113;
 constexpr WindowHandle DesktopHandle = 0x10;
+constexpr FileHandle StdOutputHandle = 0x30;
+constexpr FileHandle ConsoleHandle = 0x34;
 
 // The string table of the executable, generated from the resource script.
 struct TableEntry {
@@ -280,7 +282,7 @@ std::uint32_t SimulatedDesktop::GetProcessId(ProcessHandle process) {
 
 bool SimulatedDesktop::CloseHandle(std::uintptr_t handle) {
     ClosedHandles.push_back(handle);
-    if (Files.erase(handle) != 0) return true;
+    if (Files.erase(handle) != 0 || handle == ConsoleHandle) return true;
     return Processes.erase(handle) != 0;
 }
 
@@ -535,6 +537,7 @@ bool SimulatedDesktop::RunUnderExceptionFrame(void (*body)(), FrameHandler handl
 FileHandle SimulatedDesktop::CreateFileW(const char16_t* name, std::uint32_t access, std::uint32_t share,
                                          std::uint32_t creation, std::uint32_t) {
     const std::u16string_view view(name);
+    if (view == u"CONOUT$" && ConsoleAttaches > 0 && ParentConsole) return ConsoleHandle;
     if (view.empty()) {
         LastError = ErrorPathNotFound;
         return InvalidHandleValue;
@@ -690,6 +693,70 @@ int SimulatedDesktop::MultiByteToWideChar(std::uint32_t codePage, std::uint32_t 
     }
     std::copy(text.begin(), text.end(), out);
     return static_cast<int>(text.size());
+}
+
+// ---- Standard output and the console -----------------------------------
+
+int SimulatedDesktop::WideCharToMultiByte(std::uint32_t codePage, const char16_t* text, int count, char* out,
+                                          int outCount) {
+    if (codePage != CP_UTF8 || count < 0 || outCount < 0) {
+        LastError = ErrorInvalidParameter;
+        return 0;
+    }
+    std::u16string units(text, static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const bool high = units[i] >= 0xD800 && units[i] < 0xDC00;
+        const bool paired = high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000;
+        if (paired)
+            ++i;
+        else if (units[i] >= 0xD800 && units[i] < 0xE000)
+            units[i] = 0xFFFD;
+    }
+    const std::string bytes = ToUtf8(units);
+    if (outCount == 0) return static_cast<int>(bytes.size());
+    if (bytes.size() > static_cast<std::size_t>(outCount)) {
+        LastError = ErrorInsufficientBuffer;
+        return 0;
+    }
+    std::memcpy(out, bytes.data(), bytes.size());
+    return static_cast<int>(bytes.size());
+}
+
+FileHandle SimulatedDesktop::GetStdHandle(std::uint32_t which) {
+    return which == STD_OUTPUT_HANDLE && StdOutputType != 0 ? StdOutputHandle : 0;
+}
+
+std::uint32_t SimulatedDesktop::GetFileType(FileHandle file) {
+    if (file == StdOutputHandle) return StdOutputType;
+    return file == ConsoleHandle ? FILE_TYPE_CHAR : 0;
+}
+
+bool SimulatedDesktop::WriteFile(FileHandle file, const void* bytes, std::uint32_t count, std::uint32_t* written) {
+    *written = 0;
+    if (file != StdOutputHandle || StdOutputType == 0 || StdOutputFails) {
+        LastError = ErrorInvalidHandle;
+        return false;
+    }
+    StdOutput.append(static_cast<const char*>(bytes), count);
+    *written = count;
+    return true;
+}
+
+bool SimulatedDesktop::AttachConsole(std::uint32_t processId) {
+    ++ConsoleAttaches;
+    return processId == ATTACH_PARENT_PROCESS && ParentConsole;
+}
+
+bool SimulatedDesktop::WriteConsoleW(FileHandle console, const char16_t* text, std::uint32_t count,
+                                     std::uint32_t* written) {
+    *written = 0;
+    if (console != ConsoleHandle) {
+        LastError = ErrorInvalidHandle;
+        return false;
+    }
+    ConsoleOutput.append(text, count);
+    *written = count;
+    return true;
 }
 
 }  // namespace tessel

@@ -94,6 +94,9 @@ public:
     bool AnsiCodePageValid = true;
     std::u16string CurrentDirectory = u"/";      // relative file names resolve against it
     std::set<std::u16string> FilesOpenForWriting;  // full paths that another process writes
+    std::uint32_t StdOutputType = 0;               // FILE_TYPE_DISK, _PIPE, _CHAR; 0: no standard output
+    bool StdOutputFails = false;                   // WriteFile to it fails
+    bool ParentConsole = false;                    // AttachConsole(ATTACH_PARENT_PROCESS) succeeds
 
     // What the system asked.
     std::vector<SimMove> Moves;
@@ -102,6 +105,9 @@ public:
     std::vector<ProcessHandle> Waits;
     std::vector<std::uintptr_t> ClosedHandles;
     std::vector<SimMessageBox> MessageBoxes;
+    std::string StdOutput;        // the bytes written to standard output
+    std::u16string ConsoleOutput; // the text written to the attached console
+    int ConsoleAttaches = 0;      // AttachConsole calls
     int Enumerations = 0;
     int WindowVisits = 0;
     int DwmLoads = 0;
@@ -129,6 +135,12 @@ public:
     bool GetCPInfo(std::uint32_t codePage) override;
     int MultiByteToWideChar(std::uint32_t codePage, std::uint32_t flags, const char* bytes, int count, char16_t* out,
                             int outCount) override;
+    int WideCharToMultiByte(std::uint32_t codePage, const char16_t* text, int count, char* out, int outCount) override;
+    FileHandle GetStdHandle(std::uint32_t which) override;
+    std::uint32_t GetFileType(FileHandle file) override;
+    bool WriteFile(FileHandle file, const void* bytes, std::uint32_t count, std::uint32_t* written) override;
+    bool AttachConsole(std::uint32_t processId) override;
+    bool WriteConsoleW(FileHandle console, const char16_t* text, std::uint32_t count, std::uint32_t* written) override;
 
     int GetWindowTextW(WindowHandle window, char16_t* buffer, int size) override;
     int GetClassNameW(WindowHandle window, char16_t* buffer, int size) override;

@@ -203,6 +203,36 @@ int Win32Platform::MultiByteToWideChar(std::uint32_t codePage, std::uint32_t fla
     return ::MultiByteToWideChar(codePage, flags, bytes, count, W(out), outCount);
 }
 
+int Win32Platform::WideCharToMultiByte(std::uint32_t codePage, const char16_t* text, int count, char* out,
+                                       int outCount) {
+    return ::WideCharToMultiByte(codePage, 0, W(text), count, out, outCount, nullptr, nullptr);
+}
+
+// ---- Standard output and the console -----------------------------------
+
+FileHandle Win32Platform::GetStdHandle(std::uint32_t which) {
+    return reinterpret_cast<FileHandle>(::GetStdHandle(which));
+}
+
+std::uint32_t Win32Platform::GetFileType(FileHandle file) { return ::GetFileType(Handle(file)); }
+
+bool Win32Platform::WriteFile(FileHandle file, const void* bytes, std::uint32_t count, std::uint32_t* written) {
+    DWORD done = 0;
+    const BOOL ok = ::WriteFile(Handle(file), bytes, count, &done, nullptr);
+    *written = done;
+    return ok != FALSE;
+}
+
+bool Win32Platform::AttachConsole(std::uint32_t processId) { return ::AttachConsole(processId) != FALSE; }
+
+bool Win32Platform::WriteConsoleW(FileHandle console, const char16_t* text, std::uint32_t count,
+                                  std::uint32_t* written) {
+    DWORD done = 0;
+    const BOOL ok = ::WriteConsoleW(Handle(console), text, count, &done, nullptr);
+    *written = done;
+    return ok != FALSE;
+}
+
 // ---- Windows and monitors ----------------------------------------------
 
 int Win32Platform::GetWindowTextW(WindowHandle window, char16_t* buffer, int size) {

@@ -30,6 +30,12 @@ public:
     bool GetCPInfo(std::uint32_t codePage) override;
     int MultiByteToWideChar(std::uint32_t codePage, std::uint32_t flags, const char* bytes, int count, char16_t* out,
                             int outCount) override;
+    int WideCharToMultiByte(std::uint32_t codePage, const char16_t* text, int count, char* out, int outCount) override;
+    FileHandle GetStdHandle(std::uint32_t which) override;
+    std::uint32_t GetFileType(FileHandle file) override;
+    bool WriteFile(FileHandle file, const void* bytes, std::uint32_t count, std::uint32_t* written) override;
+    bool AttachConsole(std::uint32_t processId) override;
+    bool WriteConsoleW(FileHandle console, const char16_t* text, std::uint32_t count, std::uint32_t* written) override;
 
     int GetWindowTextW(WindowHandle window, char16_t* buffer, int size) override;
     int GetClassNameW(WindowHandle window, char16_t* buffer, int size) override;
