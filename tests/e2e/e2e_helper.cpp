@@ -27,7 +27,7 @@
 // gets none, so everything it needs comes from files named after the exe,
 // and several copies of it under different names can run side by side.
 //
-// Window lines (UTF-8, tab-separated):
+// Window lines (UTF-8, tab-separated; a tab in a title written as \t):
 //   class  title  left  top  width  height  show  style  colour
 // show: normal | hidden | min | max; style: overlapped | popup | tool;
 // colour: RRGGBB, used by the demo's screenshots.
@@ -161,6 +161,8 @@ std::vector<WindowLine> ReadWindowLines(const std::wstring& name)
         WindowLine window;
         window.ClassName = Wide(f[0]);
         window.Title = Wide(f[1]);
+        // A tab in a title is written \t, as the fields are tab-separated.
+        for (size_t at; (at = window.Title.find(L"\\t")) != std::wstring::npos;) window.Title.replace(at, 2, L"\t");
         window.Left = std::stoi(f[2]);
         window.Top = std::stoi(f[3]);
         window.Width = std::stoi(f[4]);

@@ -43,6 +43,7 @@ class Win:
     show: str = "normal"  # normal | hidden | min | max
     style: str = "overlapped"  # overlapped | popup | tool
     colour: str = "A0C4E8"
+    listed: str = None  # with Scenario.listing: the decision its line in the window list must show
 
 
 @dataclass
@@ -99,6 +100,7 @@ class Scenario:
     events: list = None  # the lines the program must write to events.txt in its directory
     planted: list = None  # libraries saved beside a copy of Tessel.exe that it must not load
     within: float = None  # seconds Tessel may take at most
+    listing: str = None  # "file" or "pipe": first a run with -l, its output there, then a normal run
 
 
 def probe(name, mode, box=None, events=()):
@@ -193,6 +195,30 @@ SCENARIOS = [
     Scenario("libraries saved beside Tessel.exe are not loaded", "single", others(
         Win("moved", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)])),
         planted=["netapi32", "dwmapi"], env={"WINEDLLOVERRIDES": "mscoree,mshtml=;netapi32,dwmapi=n,b"}),
+
+    # --- The window list (-l): what a run would do, and each window's class ---
+    # Each list run is followed by a normal run, which must move exactly the
+    # windows the list said it would, to where it said; in launch mode the
+    # list run is the scenario's only run, and nothing moves.
+    Scenario("the list names every window's decision; a normal run then does it", "single", listing="file",
+             others=[
+                 App("desk", [
+                     Win("off the right", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)],
+                         listed="would move to 1520,100,1920,500"),
+                     Win("inside", (100, 100, 500, 500), listed="inside"),
+                     Win("Keep me", (1800, 600, 2200, 900), listed="exempt by rule 4: Keep*=*"),
+                     Win("タブ\tと日本語", (-200, 600, 200, 900), [(0, 600, 400, 900)],
+                         listed="would move to 0,600,400,900"),
+                     Win("hidden", (2500, 100, 2900, 400), show="hidden", listed="hidden"),
+                     Win("minimised", (2500, 500, 2900, 800), show="min", listed="minimised"),
+                     Win("full screen", (0, 0, 1920, 1080), style="popup", listed="full screen")]),
+                 App("maximised", [Win("maximised", (100, 100, 500, 400), show="max", listed="maximised")])],
+             args=["-e", File("rules.txt", b"Keep*=*\r\n")]),
+    Scenario("the list through a pipe, in launch mode, names only the launched program's windows", "single",
+             listing="pipe",
+             others=others(Win("bystander", (1800, 600, 2200, 900))),
+             args=[App("app", [Win("launched", (1800, 100, 2200, 500), listed="would move to 1520,100,1920,500"),
+                               Win("launched, hidden", (2500, 100, 2900, 400), show="hidden", listed="hidden")])]),
 
     # --- Launch mode ---
     Scenario("launch moves only the launched program's windows", "single",
@@ -320,8 +346,15 @@ class Failure(Exception):
 
 def spec_line(win):
     left, top, right, bottom = win.rect
-    fields = [win.cls, win.title, left, top, right - left, bottom - top, win.show, win.style, win.colour]
+    fields = [win.cls, win.title.replace("\t", "\\t"), left, top, right - left, bottom - top, win.show, win.style,
+              win.colour]
     return "\t".join(str(f) for f in fields) + "\n"
+
+
+def list_field(text):
+    """A title as the window list writes it (the titles here hold no other
+    control characters)."""
+    return text.replace("\\", "\\\\").replace("\t", "\\t")
 
 
 def unescape(text):
@@ -384,6 +417,56 @@ class Runner:
                             f"it either, so this check proves nothing here")
         return failures
 
+    def run_list(self, scenario, program, directory):
+        """A run with -l whose output goes to a file or through a pipe; checks
+        the list against the windows' `listed` decisions and answers the
+        failed checks. It must move nothing, which the helpers' records of
+        the normal run after it show."""
+        args = ["-l"] + self.tessel_args(directory, scenario)
+        path = os.path.join(directory, "list.txt")
+        failures = []
+        if scenario.listing == "pipe":
+            process = self.session.start(program, args, cwd=directory, env=scenario.env, stdout=subprocess.PIPE)
+            try:
+                data = process.communicate(timeout=TESSEL_TIMEOUT)[0]
+            except subprocess.TimeoutExpired:
+                data = b""
+            code = self.session.finish(process, 5)
+        else:
+            with open(path, "wb") as out:
+                code = self.session.finish(self.session.start(program, args, cwd=directory, env=scenario.env,
+                                                              stdout=out), TESSEL_TIMEOUT)
+            with open(path, "rb") as f:
+                data = f.read()
+        if code != 0:
+            failures.append(f"the list run ended with {code}, wanted 0")
+        try:
+            lines = data.decode("utf-8").split("\r\n")
+        except UnicodeDecodeError as error:
+            return failures + [f"the list is not UTF-8: {error}"]
+        if lines[-1] != "" or not lines[0]:
+            return failures + [f"the list does not end each line with CR LF: {data[-40:]!r}"]
+        if lines[0] != "handle\tprocess\tclass\ttitle\tframe\twork area\tdecision":
+            failures.append(f"the list's header is {lines[0]!r}")
+        rows = [line.split("\t") for line in lines[1:-1]]
+        failures += [f"a list line of {len(row)} fields: {row!r}" for row in rows if len(row) != 7]
+        launched = [a for a in scenario.args if isinstance(a, App)]
+        for app in (launched or scenario.others):
+            for win in app.windows:
+                found = [row for row in rows if len(row) == 7 and row[2] == win.cls and row[3] == list_field(win.title)]
+                if len(found) != 1:
+                    failures.append(f"the list has {len(found)} lines for the window {win.title!r}")
+                elif found[0][6] != win.listed:
+                    failures.append(f"the list says {found[0][6]!r} for {win.title!r}, wanted {win.listed!r}")
+                if not launched and win.listed and win.listed.startswith("would move to ") and \
+                        tuple(int(v) for v in win.listed[14:].split(",")) != (win.moves or [None])[-1]:
+                    failures.append(f"the scenario's moves for {win.title!r} end elsewhere than its listed decision")
+        if launched:
+            others = {list_field(w.title) for app in scenario.others for w in app.windows}
+            failures += [f"the list names {row[3]!r}, a window of a program that was not launched" for row in rows
+                         if len(row) == 7 and row[3] in others]
+        return failures
+
     def tessel_args(self, directory, scenario):
         args = []
         for a in scenario.args:
@@ -436,26 +519,31 @@ class Runner:
                 program = os.path.join(os.path.dirname(self.tessel), scenario.program)
                 if not os.path.exists(program):
                     raise SessionError(f"{program} not built")
-            tessel_started = time.monotonic()
-            tessel = self.session.start(program, self.tessel_args(directory, scenario), cwd=directory,
-                                        env=scenario.env)
-            if boxes is not None:
-                # The boxes come first: Tessel cannot end while one is open.
-                self.session.finish(boxes, BOX_TIMEOUT_MS / 1000 * len(scenario.boxes) + 5)
-                box_failures = self.check_boxes(scenario.boxes, os.path.join(directory, "boxes.txt"))
-                if box_failures and tessel.poll() is None:
-                    box_failures.append(f"then{self.close_stray_boxes()}")
-                failures += box_failures
-            try:
-                tessel.wait(TESSEL_TIMEOUT)
-            except subprocess.TimeoutExpired:
-                failures.append(f"Tessel.exe did not end within {TESSEL_TIMEOUT} s;{self.close_stray_boxes()}")
-            code = self.session.finish(tessel, 5)
-            took = time.monotonic() - tessel_started
-            if code is not None and code != scenario.exit_code:
-                failures.append(f"exit code {code}, wanted {scenario.exit_code}")
-            if scenario.within is not None and took > scenario.within:
-                failures.append(f"Tessel.exe took {took:.1f} s, wanted at most {scenario.within} s")
+            if scenario.listing:
+                failures += self.run_list(scenario, program, directory)
+            # A launch-mode list run leaves its program running; a normal run
+            # would launch a second copy, so the list run is the scenario's run.
+            if not (scenario.listing and launched):
+                tessel_started = time.monotonic()
+                tessel = self.session.start(program, self.tessel_args(directory, scenario), cwd=directory,
+                                            env=scenario.env)
+                if boxes is not None:
+                    # The boxes come first: Tessel cannot end while one is open.
+                    self.session.finish(boxes, BOX_TIMEOUT_MS / 1000 * len(scenario.boxes) + 5)
+                    box_failures = self.check_boxes(scenario.boxes, os.path.join(directory, "boxes.txt"))
+                    if box_failures and tessel.poll() is None:
+                        box_failures.append(f"then{self.close_stray_boxes()}")
+                    failures += box_failures
+                try:
+                    tessel.wait(TESSEL_TIMEOUT)
+                except subprocess.TimeoutExpired:
+                    failures.append(f"Tessel.exe did not end within {TESSEL_TIMEOUT} s;{self.close_stray_boxes()}")
+                code = self.session.finish(tessel, 5)
+                took = time.monotonic() - tessel_started
+                if code is not None and code != scenario.exit_code:
+                    failures.append(f"exit code {code}, wanted {scenario.exit_code}")
+                if scenario.within is not None and took > scenario.within:
+                    failures.append(f"Tessel.exe took {took:.1f} s, wanted at most {scenario.within} s")
 
             for app in launched:
                 if not os.path.exists(stems[id(app)] + ".ready"):

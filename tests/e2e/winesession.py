@@ -352,11 +352,12 @@ class Session:
             os.remove(path)
         shutil.copyfile(self.helper_exe, path)
 
-    def start(self, exe, args=(), cwd=None, track=True, env=None):
+    def start(self, exe, args=(), cwd=None, track=True, env=None, stdout=None):
         """Starts a Windows program in the session, with `env` added to the
-        session's environment; returns the Popen."""
+        session's environment and its standard output to `stdout` (a file,
+        subprocess.PIPE, or the session's log); returns the Popen."""
         process = subprocess.Popen(["wine", exe, *args], env=dict(self.env, **(env or {})), cwd=cwd or self.work,
-                                   stdin=subprocess.DEVNULL, stdout=self._log, stderr=self._log,
+                                   stdin=subprocess.DEVNULL, stdout=stdout or self._log, stderr=self._log,
                                    start_new_session=True, preexec_fn=_die_with_parent)
         if track:
             self._processes.append(process)
