@@ -22,9 +22,13 @@
 // and several copies of it under different names can run side by side.
 //
 // Window lines (UTF-8, tab-separated):
-//   class  title  left  top  width  height  show  style  colour
+//   class  title  left  top  width  height  show  style  colour  [title after the first move]
 // show: normal | hidden | min; style: overlapped | popup | tool;
-// colour: RRGGBB, used by the demo's screenshots.
+// colour: RRGGBB, used by the demo's screenshots. The new title is set
+// while the first move is still under way, before the mover's call returns,
+// so that the suite's stand-in desktop window manager (which reads borders
+// from the title) answers differently for a second move.
+// Rectangles are window rectangles, as a mover asks for them with MoveWindow.
 // Report lines (UTF-8, tab-separated):
 //   start  <microseconds>               when the helper started
 //   time   <microseconds>               when the report was written
@@ -52,6 +56,7 @@ struct WindowLine {
     std::wstring Show;
     std::wstring Style;
     COLORREF Colour = RGB(200, 200, 200);
+    std::wstring TitleAfterMove;
 };
 
 struct Move {
@@ -64,6 +69,7 @@ struct Tracked {
     bool Ready = false;
     RECT Last{};
     std::vector<Move> Moves;
+    std::wstring TitleAfterMove;
 };
 
 std::vector<Tracked> TrackedWindows;
@@ -163,18 +169,18 @@ std::vector<WindowLine> ReadWindowLines(const std::wstring& name)
         window.Style = Wide(f[7]);
         unsigned long rgb = std::stoul(f[8], nullptr, 16);
         window.Colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+        if (f.size() > 9) window.TitleAfterMove = Wide(f[9]);
         lines.push_back(window);
     }
     return lines;
 }
 
-// The rectangle Tessel works on: the extended frame bounds where the desktop
-// window manager gives them, the window rectangle otherwise.
-RECT VisibleFrame(HWND window)
+// The window rectangle, not the visible frame: it is what a move asks for,
+// and it does not depend on which desktop window manager library is loaded.
+RECT WindowRect(HWND window)
 {
     RECT frame{};
-    if (FAILED(DwmGetWindowAttribute(window, DWMWA_EXTENDED_FRAME_BOUNDS, &frame, sizeof frame)))
-        GetWindowRect(window, &frame);
+    GetWindowRect(window, &frame);
     return frame;
 }
 
@@ -200,7 +206,7 @@ std::string Report()
         HWND window = TrackedWindows[i].Window;
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
-        out += "window\t" + std::to_string(i) + "\t" + RectFields(VisibleFrame(window)) + "\t" +
+        out += "window\t" + std::to_string(i) + "\t" + RectFields(WindowRect(window)) + "\t" +
                std::to_string(IsWindowVisible(window) ? 1 : 0) + "\t" + std::to_string(IsIconic(window) ? 1 : 0) +
                "\t" + std::to_string(pid) + "\n";
     }
@@ -231,10 +237,12 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_WINDOWPOSCHANGED: {
         Tracked* tracked = FindTracked(window);
         if (tracked && tracked->Ready) {
-            RECT frame = VisibleFrame(window);
+            RECT frame = WindowRect(window);
             if (!SameRect(frame, tracked->Last)) {
                 tracked->Moves.push_back({NowMicros(), frame});
                 tracked->Last = frame;
+                if (tracked->Moves.size() == 1 && !tracked->TitleAfterMove.empty())
+                    SetWindowTextW(window, tracked->TitleAfterMove.c_str());
             }
         }
         break;
@@ -316,11 +324,11 @@ int RunWindows(HINSTANCE instance)
                                       nullptr, instance, nullptr);
         if (!window) return 4;
         SetWindowLongPtrW(window, GWLP_USERDATA, static_cast<LONG_PTR>(line.Colour));
-        TrackedWindows.push_back({window, false, {}, {}});
+        TrackedWindows.push_back({window, false, {}, {}, line.TitleAfterMove});
         if (line.Show != L"hidden") ShowWindow(window, ShowCommandOf(line.Show));
     }
     for (Tracked& tracked : TrackedWindows) {
-        tracked.Last = VisibleFrame(tracked.Window);
+        tracked.Last = WindowRect(tracked.Window);
         tracked.Ready = true;
     }
     WriteFileAtomically(Stem + L".ready", Report());
