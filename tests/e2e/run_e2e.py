@@ -552,6 +552,8 @@ class Runner:
         got = [(caption, text) for kind, caption, text in lines if kind == "box"]
         failures = [f"no message box with caption {caption!r} appeared" for kind, caption, _ in lines
                     if kind == "timeout"]
+        if len(got) < len(wanted) and not failures:
+            failures.append(f"the message-box reader saw {len(got)} of {len(wanted)} boxes: {lines}")
         for box, (caption, text) in zip(wanted, got):
             if not box.matches(caption, text):
                 wanted = box.text.pattern if isinstance(box.text, re.Pattern) else box.text
