@@ -8,8 +8,7 @@
 //                                      report <stem>.report when <stem>.quit
 //                                      appears.
 //   e2e_helper.exe --monitors OUT      writes the monitor layout as Wine
-//                                      reports it and what the desktop window
-//                                      manager answers, then exits.
+//                                      reports it, then exits.
 //   e2e_helper.exe --box OUT MS CAP... waits up to MS milliseconds for each
 //                                      message box (#32770) with caption CAP,
 //                                      in order, writes its caption and text
@@ -36,7 +35,6 @@
 //   window <index> <left> <top> <right> <bottom> <visible> <iconic> <pid>
 //   move   <index> <microseconds> <left> <top> <right> <bottom>
 #include <windows.h>
-#include <dwmapi.h>
 
 #include <cstdio>
 #include <string>
@@ -357,17 +355,6 @@ int RunMonitors(const std::wstring& outName)
 {
     std::string out;
     EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&out));
-    BOOL composition = FALSE;
-    HRESULT compositionResult = DwmIsCompositionEnabled(&composition);
-    HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                                 nullptr, nullptr);
-    RECT frame{};
-    HRESULT frameResult = DwmGetWindowAttribute(probe, DWMWA_EXTENDED_FRAME_BOUNDS, &frame, sizeof frame);
-    DestroyWindow(probe);
-    char buffer[128];
-    snprintf(buffer, sizeof buffer, "dwm\t%08lX\t%d\t%08lX\n", static_cast<unsigned long>(compositionResult),
-             composition ? 1 : 0, static_cast<unsigned long>(frameResult));
-    out += buffer;
     WriteFileAtomically(outName, out);
     return 0;
 }

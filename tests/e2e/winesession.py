@@ -212,7 +212,6 @@ class Session:
         self.keepalive = None
         self.display = None
         self.layout = None
-        self.dwm = None  # what the desktop window manager answered: (hr, composition, frame hr)
         self.log_path = os.path.join(self.work, "wine.log")
         self._log = None
         self._processes = []
@@ -493,8 +492,6 @@ class Session:
                 if fields[0] == "monitor":
                     numbers = [int(v) for v in fields[1:9]]
                     found.append((tuple(numbers[0:4]), tuple(numbers[4:8]), fields[9] == "1"))
-                elif fields[0] == "dwm":
-                    self.dwm = (int(fields[1], 16), fields[2] == "1", int(fields[3], 16))
         return sorted(found)
 
     def set_layout(self, monitors):
