@@ -324,6 +324,11 @@ SCENARIOS = [
     dwm("a version below 6 asks no composition", "single", [
         Win("on Windows XP", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)])],
         calls=[], windows_version="winxp"),
+    # Frames (-1393, 100, -1007, 393) and (207, -1000, 593, -707) come in at
+    # the left monitor's left edge and the upper monitor's top edge.
+    dwm("visible frames on monitors at negative coordinates", "three", [
+        Win("left monitor, off its left", (-1400, 100, -1000, 400), [(-1287, 100, -887, 400)]),
+        Win("upper monitor, off its top", (200, -1000, 600, -700), [(200, -900, 600, -600)])]),
 ]
 
 
@@ -367,16 +372,18 @@ class Runner:
         self.tessel = tessel
         self.work = os.path.abspath(work)
         self.target = target
-        # The windows belong to the helper of the same build.
+        # The programs Tessel launches are of its own build; the desktop's
+        # other windows belong to the session's 64-bit helper, as most
+        # programs on a 64-bit system are. So the 32-bit build meets both.
         helper = os.path.join(os.path.dirname(tessel), "e2e_helper.exe")
-        self.helper = helper if os.path.exists(helper) else session.helper_exe
+        self.launched_helper = helper if os.path.exists(helper) else session.helper_exe
 
     def app_stem(self, directory, app):
         return os.path.join(directory, app.dir, app.name)
 
-    def prepare_app(self, directory, app):
+    def prepare_app(self, directory, app, launched):
         stem = self.app_stem(directory, app)
-        self.session.install_helper(stem + ".exe", self.helper)
+        self.session.install_helper(stem + ".exe", self.launched_helper if launched else None)
         with open(stem + ".windows", "w", encoding="utf-8", newline="") as f:
             f.writelines(spec_line(w) for w in app.windows)
         return stem
@@ -439,8 +446,10 @@ class Runner:
             with open(os.path.join(directory, f.name), "wb") as out:
                 out.write(f.content)
         stems = {}
-        for app in scenario.others + launched:
-            stems[id(app)] = self.prepare_app(directory, app)
+        for app in scenario.others:
+            stems[id(app)] = self.prepare_app(directory, app, launched=False)
+        for app in launched:
+            stems[id(app)] = self.prepare_app(directory, app, launched=True)
 
         started = []
         boxes = None
