@@ -5,9 +5,10 @@ One table of scenarios, one runner. Each scenario starts copies of the helper
 program with the windows it lists, runs Tessel.exe with the scenario's
 arguments, answers the message boxes it expects, and compares every window's
 rectangles (each change the helper saw, and the last one) and the exit code
-with the numbers the correction must give. All scenarios share one X server
-and one warm Wine session; scenarios with the same monitor layout run one
-after another so that the layout is set once.
+with the numbers the correction must give. Every scenario runs on the 32-bit
+and the 64-bit build ([win32] and [win64] lines). All scenarios share one X
+server and one warm Wine session; scenarios with the same monitor layout run
+one after another so that the layout is set once.
 
 Exit code 0 when every check passed or was skipped with its reason, 1 when a
 check failed, 77 when the suite cannot run here (the reason is printed).
