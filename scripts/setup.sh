@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ python3 googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
-  wine wine64
+  wine wine64 wine32:i386
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils x11-utils xvfb imagemagick
 )
 
@@ -20,7 +20,11 @@ if ((${#missing[@]})); then
     exit 1
   fi
   export DEBIAN_FRONTEND=noninteractive
-  # An i386 index that fails to update must not stop the set-up.
+  # wine32 runs the 32-bit Tessel.exe; it comes from the i386 architecture.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  # An index that fails to update must not stop the set-up.
   apt-get update -q || true
   # With the recommended packages, as the suite was proven (fonts and X data
   # for Wine and Xorg come in as recommendations).

@@ -8,8 +8,7 @@
 //                                      report <stem>.report when <stem>.quit
 //                                      appears.
 //   e2e_helper.exe --monitors OUT      writes the monitor layout as Wine
-//                                      reports it and what the desktop window
-//                                      manager answers, then exits.
+//                                      reports it, then exits.
 //   e2e_helper.exe --box OUT MS CAP... waits up to MS milliseconds for each
 //                                      message box (#32770) with caption CAP,
 //                                      in order, writes its caption and text
@@ -28,9 +27,13 @@
 // and several copies of it under different names can run side by side.
 //
 // Window lines (UTF-8, tab-separated; a tab in a title written as \t):
-//   class  title  left  top  width  height  show  style  colour
+//   class  title  left  top  width  height  show  style  colour  [title after the first move]
 // show: normal | hidden | min | max; style: overlapped | popup | tool;
-// colour: RRGGBB, used by the demo's screenshots.
+// colour: RRGGBB, used by the demo's screenshots. The new title is set
+// while the first move is still under way, before the mover's call returns,
+// so that the suite's stand-in desktop window manager (which reads borders
+// from the title) answers differently for a second move.
+// Rectangles are window rectangles, as a mover asks for them with MoveWindow.
 // Report lines (UTF-8, tab-separated):
 //   start  <microseconds>               when the helper started
 //   time   <microseconds>               when the report was written
@@ -38,7 +41,6 @@
 //   window <index> <left> <top> <right> <bottom> <visible> <iconic> <pid> <zoomed>
 //   move   <index> <microseconds> <left> <top> <right> <bottom>
 #include <windows.h>
-#include <dwmapi.h>
 
 #include <cstdio>
 #include <string>
@@ -58,6 +60,7 @@ struct WindowLine {
     std::wstring Show;
     std::wstring Style;
     COLORREF Colour = RGB(200, 200, 200);
+    std::wstring TitleAfterMove;
 };
 
 struct Move {
@@ -70,6 +73,7 @@ struct Tracked {
     bool Ready = false;
     RECT Last{};
     std::vector<Move> Moves;
+    std::wstring TitleAfterMove;
 };
 
 std::vector<Tracked> TrackedWindows;
@@ -171,18 +175,18 @@ std::vector<WindowLine> ReadWindowLines(const std::wstring& name)
         window.Style = Wide(f[7]);
         unsigned long rgb = std::stoul(f[8], nullptr, 16);
         window.Colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+        if (f.size() > 9) window.TitleAfterMove = Wide(f[9]);
         lines.push_back(window);
     }
     return lines;
 }
 
-// The rectangle Tessel works on: the extended frame bounds where the desktop
-// window manager gives them, the window rectangle otherwise.
-RECT VisibleFrame(HWND window)
+// The window rectangle, not the visible frame: it is what a move asks for,
+// and it does not depend on which desktop window manager library is loaded.
+RECT WindowRect(HWND window)
 {
     RECT frame{};
-    if (FAILED(DwmGetWindowAttribute(window, DWMWA_EXTENDED_FRAME_BOUNDS, &frame, sizeof frame)))
-        GetWindowRect(window, &frame);
+    GetWindowRect(window, &frame);
     return frame;
 }
 
@@ -208,7 +212,7 @@ std::string Report()
         HWND window = TrackedWindows[i].Window;
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
-        out += "window\t" + std::to_string(i) + "\t" + RectFields(VisibleFrame(window)) + "\t" +
+        out += "window\t" + std::to_string(i) + "\t" + RectFields(WindowRect(window)) + "\t" +
                std::to_string(IsWindowVisible(window) ? 1 : 0) + "\t" + std::to_string(IsIconic(window) ? 1 : 0) +
                "\t" + std::to_string(pid) + "\t" + std::to_string(IsZoomed(window) ? 1 : 0) + "\n";
     }
@@ -239,10 +243,12 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_WINDOWPOSCHANGED: {
         Tracked* tracked = FindTracked(window);
         if (tracked && tracked->Ready) {
-            RECT frame = VisibleFrame(window);
+            RECT frame = WindowRect(window);
             if (!SameRect(frame, tracked->Last)) {
                 tracked->Moves.push_back({NowMicros(), frame});
                 tracked->Last = frame;
+                if (tracked->Moves.size() == 1 && !tracked->TitleAfterMove.empty())
+                    SetWindowTextW(window, tracked->TitleAfterMove.c_str());
             }
         }
         break;
@@ -325,11 +331,11 @@ int RunWindows(HINSTANCE instance)
                                       nullptr, instance, nullptr);
         if (!window) return 4;
         SetWindowLongPtrW(window, GWLP_USERDATA, static_cast<LONG_PTR>(line.Colour));
-        TrackedWindows.push_back({window, false, {}, {}});
+        TrackedWindows.push_back({window, false, {}, {}, line.TitleAfterMove});
         if (line.Show != L"hidden") ShowWindow(window, ShowCommandOf(line.Show));
     }
     for (Tracked& tracked : TrackedWindows) {
-        tracked.Last = VisibleFrame(tracked.Window);
+        tracked.Last = WindowRect(tracked.Window);
         tracked.Ready = true;
     }
     WriteFileAtomically(Stem + L".ready", Report());
@@ -360,17 +366,6 @@ int RunMonitors(const std::wstring& outName)
 {
     std::string out;
     EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&out));
-    BOOL composition = FALSE;
-    HRESULT compositionResult = DwmIsCompositionEnabled(&composition);
-    HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                                 nullptr, nullptr);
-    RECT frame{};
-    HRESULT frameResult = DwmGetWindowAttribute(probe, DWMWA_EXTENDED_FRAME_BOUNDS, &frame, sizeof frame);
-    DestroyWindow(probe);
-    char buffer[128];
-    snprintf(buffer, sizeof buffer, "dwm\t%08lX\t%d\t%08lX\n", static_cast<unsigned long>(compositionResult),
-             composition ? 1 : 0, static_cast<unsigned long>(frameResult));
-    out += buffer;
     WriteFileAtomically(outName, out);
     return 0;
 }

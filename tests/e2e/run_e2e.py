@@ -5,15 +5,17 @@ One table of scenarios, one runner. Each scenario starts copies of the helper
 program with the windows it lists, runs Tessel.exe with the scenario's
 arguments, answers the message boxes it expects, and compares every window's
 rectangles (each change the helper saw, and the last one) and the exit code
-with the numbers the correction must give. All scenarios share one X server
-and one warm Wine session; scenarios with the same monitor layout run one
-after another so that the layout is set once.
+with the numbers the correction must give. Every scenario runs on the 32-bit
+and the 64-bit build ([win32] and [win64] lines). All scenarios share one X
+server and one warm Wine session; scenarios with the same monitor layout run
+one after another so that the layout is set once.
 
 Exit code 0 when every check passed or was skipped with its reason, 1 when a
 check failed, 77 when the suite cannot run here (the reason is printed).
 """
 
 import argparse
+import contextlib
 import os
 import re
 import shutil
@@ -44,6 +46,7 @@ class Win:
     style: str = "overlapped"  # overlapped | popup | tool
     colour: str = "A0C4E8"
     listed: str = None  # with Scenario.listing: the decision its line in the window list must show
+    title_after_move: str = ""  # the title the helper gives it during its first move
 
 
 @dataclass
@@ -101,6 +104,10 @@ class Scenario:
     planted: list = None  # libraries saved beside a copy of Tessel.exe that it must not load
     within: float = None  # seconds Tessel may take at most
     listing: str = None  # "file" or "pipe": first a run with -l, its output there, then a normal run
+    # With the stand-in desktop window manager (DWM below) in Wine's place.
+    dwm: bool = False
+    dwm_calls: list = None  # the stand-in's functions Tessel must call, in the order first called
+    windows_version: str = ""  # the version Wine reports to Tessel, as Wine names it (winxp, win10)
 
 
 def probe(name, mode, box=None, events=()):
@@ -113,6 +120,20 @@ def probe(name, mode, box=None, events=()):
 
 def others(*windows):
     return [App("desk", list(windows))]
+
+
+def dwm(name, layout, windows, calls=("DwmIsCompositionEnabled", "DwmGetWindowAttribute"), **options):
+    """A run of Tessel with the suite's stand-in for the desktop window
+    manager, which answers the visible frame as Windows 10 does: the window
+    rectangle less invisible borders of 7, 0, 7, 7 pixels (left, top, right,
+    bottom), or what a marker in the window's title asks for (see
+    dwm_stand_in.c). The moves listed are the window rectangles asked for:
+    the wanted visible frame grown by the borders measured before that move."""
+    return Scenario(name, layout, others(*windows), dwm=True, dwm_calls=list(calls), **options)
+
+
+DWM_OVERRIDE = "dwmapi=n"
+DWM_CALLS = "TESSEL_E2E_DWM_LOG"
 
 
 LAYOUTS = {
@@ -335,6 +356,40 @@ SCENARIOS = [
         Win("mostly on the primary, below the upper", (400, -150, 900, 250), [(400, 0, 900, 400)]))),
     Scenario("larger than a monitor at negative coordinates", "three", others(
         Win("huge on the left", (-1500, -100, 100, 1200), [(-1600, -276, 0, 1024), (-1280, 0, 0, 1024)]))),
+
+    # --- The visible frame from the desktop window manager; work area (0, 0, 1920, 1080) ---
+    # Frame (1807, 100, 2193, 493) is shifted to (1534, 100, 1920, 493); the
+    # borders grow it back to the window rectangle asked for.
+    dwm("visible frame out on the right", "single", [
+        Win("frame right", (1800, 100, 2200, 500), [(1527, 100, 1927, 500)]),
+        Win("frame bottom [frame 4 2 6 8]", (300, 900, 700, 1200), [(300, 788, 700, 1088)])]),
+    dwm("window rectangle out by its invisible borders only", "single", [
+        Win("borders over the right edge", (1527, 100, 1927, 500)),
+        Win("borders over the left and bottom edges", (-7, 687, 393, 1087)),
+        Win("one pixel more", (1528, 600, 1928, 900), [(1527, 600, 1927, 900)])]),
+    # Frame (-93, -100, 2093, 1193): the first move shifts it to
+    # (-266, -213, 1920, 1080) with borders 7, 0, 7, 7; the second cuts it to
+    # the work area with the borders the window has by then, 12, 3, 12, 12.
+    dwm("larger than the work area: borders measured again for the second move", "single", [
+        Win("huge", (-100, -100, 2100, 1200), [(-273, -213, 1927, 1087), (-12, -3, 1932, 1092)],
+            title_after_move="huge [frame 12 3 12 12]")]),
+    # A result other than S_OK, S_FALSE included, leaves the window rectangle
+    # as the frame, whatever the answer put in the rectangle.
+    dwm("the frame query failing leaves the window rectangle", "single", [
+        Win("failed [frame answers 80004005]", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)]),
+        Win("false [frame answers 00000001]", (-100, 600, 300, 900), [(0, 600, 400, 900)]),
+        Win("answered", (1800, 600, 2200, 900), [(1527, 600, 1927, 900)])]),
+    dwm("composition off leaves the window rectangle", "single", [
+        Win("composition off", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)])],
+        calls=["DwmIsCompositionEnabled"], env={"TESSEL_E2E_COMPOSITION": "off"}),
+    dwm("a version below 6 asks no composition", "single", [
+        Win("on Windows XP", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)])],
+        calls=[], windows_version="winxp"),
+    # Frames (-1393, 100, -1007, 393) and (207, -1000, 593, -707) come in at
+    # the left monitor's left edge and the upper monitor's top edge.
+    dwm("visible frames on monitors at negative coordinates", "three", [
+        Win("left monitor, off its left", (-1400, 100, -1000, 400), [(-1287, 100, -887, 400)]),
+        Win("upper monitor, off its top", (200, -1000, 600, -700), [(200, -900, 600, -600)])]),
 ]
 
 
@@ -348,6 +403,8 @@ def spec_line(win):
     left, top, right, bottom = win.rect
     fields = [win.cls, win.title.replace("\t", "\\t"), left, top, right - left, bottom - top, win.show, win.style,
               win.colour]
+    if win.title_after_move:
+        fields.append(win.title_after_move)
     return "\t".join(str(f) for f in fields) + "\n"
 
 
@@ -370,29 +427,42 @@ def unescape(text):
     return "".join(out)
 
 
+def box_fields(line):
+    """A line of the message-box reader as (kind, caption, text); fields it
+    lacks are empty, so that a short line is reported, not a crash."""
+    fields = line.rstrip("\n").split("\t") + ["", ""]
+    return fields[0], fields[1], unescape(fields[2])
+
+
 class Runner:
-    def __init__(self, session, tessel, work):
+    def __init__(self, session, tessel, work, target="win64"):
         self.session = session
         self.tessel = tessel
         self.work = os.path.abspath(work)
+        self.target = target
+        # The programs Tessel launches are of its own build; the desktop's
+        # other windows belong to the session's 64-bit helper, as most
+        # programs on a 64-bit system are. So the 32-bit build meets both.
+        helper = os.path.join(os.path.dirname(tessel), "e2e_helper.exe")
+        self.launched_helper = helper if os.path.exists(helper) else session.helper_exe
 
     def app_stem(self, directory, app):
         return os.path.join(directory, app.dir, app.name)
 
-    def prepare_app(self, directory, app):
+    def prepare_app(self, directory, app, launched):
         stem = self.app_stem(directory, app)
-        self.session.install_helper(stem + ".exe")
+        self.session.install_helper(stem + ".exe", self.launched_helper if launched else None)
         with open(stem + ".windows", "w", encoding="utf-8", newline="") as f:
             f.writelines(spec_line(w) for w in app.windows)
         if app.hung:
             Session._touch(stem + ".hang")
         return stem
 
-    def plant(self, directory, names):
-        """A copy of Tessel.exe with the test library beside it under each
+    def plant(self, directory, program, names):
+        """A copy of the program with the test library beside it under each
         name; answers the copy."""
-        copy = os.path.join(directory, "Tessel.exe")
-        shutil.copyfile(self.tessel, copy)
+        copy = os.path.join(directory, os.path.basename(program))
+        shutil.copyfile(program, copy)
         for name in names:
             library = os.path.join(os.path.dirname(self.tessel), "planted", name + ".dll")
             if not os.path.exists(library):
@@ -417,7 +487,7 @@ class Runner:
                             f"it either, so this check proves nothing here")
         return failures
 
-    def run_list(self, scenario, program, directory):
+    def run_list(self, scenario, program, env, directory):
         """A run with -l whose output goes to a file or through a pipe; checks
         the list against the windows' `listed` decisions and answers the
         failed checks. It must move nothing, which the helpers' records of
@@ -426,7 +496,7 @@ class Runner:
         path = os.path.join(directory, "list.txt")
         failures = []
         if scenario.listing == "pipe":
-            process = self.session.start(program, args, cwd=directory, env=scenario.env, stdout=subprocess.PIPE)
+            process = self.session.start(program, args, cwd=directory, env=env, stdout=subprocess.PIPE)
             try:
                 data = process.communicate(timeout=TESSEL_TIMEOUT)[0]
             except subprocess.TimeoutExpired:
@@ -434,8 +504,8 @@ class Runner:
             code = self.session.finish(process, 5)
         else:
             with open(path, "wb") as out:
-                code = self.session.finish(self.session.start(program, args, cwd=directory, env=scenario.env,
-                                                              stdout=out), TESSEL_TIMEOUT)
+                code = self.session.finish(self.session.start(program, args, cwd=directory, env=env, stdout=out),
+                                           TESSEL_TIMEOUT)
             with open(path, "rb") as f:
                 data = f.read()
         if code != 0:
@@ -483,9 +553,40 @@ class Runner:
     def run(self, scenario):
         """Runs one scenario; returns the list of failed checks (empty: passed)."""
         try:
-            return self.run_checked(scenario)
+            with self.desktop_window_manager(scenario):
+                return self.run_checked(scenario)
         except SessionError as error:
             return [str(error)]
+
+    def desktop_window_manager(self, scenario):
+        if not scenario.dwm:
+            return contextlib.nullcontext()
+        library = os.path.join(os.path.dirname(self.tessel), "e2e", "dwmapi.dll")
+        if not os.path.exists(library):
+            raise SessionError(f"{library} not built")
+        return self.session.stand_in_library(self.target, library)
+
+    def program(self, directory, scenario):
+        """The program the scenario runs, and the environment it adds."""
+        env = dict(scenario.env)
+        if scenario.dwm:
+            overrides = env.get("WINEDLLOVERRIDES", self.session.env.get("WINEDLLOVERRIDES", ""))
+            env["WINEDLLOVERRIDES"] = ";".join(o for o in (overrides, DWM_OVERRIDE) if o)
+            env[DWM_CALLS] = windows_path(os.path.join(directory, "dwm-calls.txt"))
+        program = os.path.join(os.path.dirname(self.tessel), scenario.program)
+        if not os.path.exists(program):
+            raise SessionError(f"{program} not built")
+        if scenario.windows_version:
+            # Wine's version setting for one program goes by the program's
+            # file name, so this run gets a copy under a name of its own.
+            name = f"{os.path.splitext(scenario.program)[0]}_{scenario.windows_version}.exe"
+            self.session.reg_add(f"HKCU\\Software\\Wine\\AppDefaults\\{name}", "Version",
+                                 scenario.windows_version)
+            shutil.copyfile(program, os.path.join(directory, name))
+            program = os.path.join(directory, name)
+        if scenario.planted:
+            program = self.plant(directory, program, scenario.planted)
+        return program, env
 
     def run_checked(self, scenario):
         directory = os.path.join(self.work, "scenarios", re.sub(r"[^a-z0-9]+", "_", scenario.name.lower()))
@@ -496,8 +597,10 @@ class Runner:
             with open(os.path.join(directory, f.name), "wb") as out:
                 out.write(f.content)
         stems = {}
-        for app in scenario.others + launched:
-            stems[id(app)] = self.prepare_app(directory, app)
+        for app in scenario.others:
+            stems[id(app)] = self.prepare_app(directory, app, launched=False)
+        for app in launched:
+            stems[id(app)] = self.prepare_app(directory, app, launched=True)
 
         started = []
         boxes = None
@@ -512,21 +615,14 @@ class Runner:
                 boxes = self.session.start(self.session.helper_exe,
                                            ["--box", windows_path(box_out), str(BOX_TIMEOUT_MS)] +
                                            [b.caption for b in scenario.boxes])
-            program = self.tessel
-            if scenario.planted:
-                program = self.plant(directory, scenario.planted)
-            elif scenario.program != "Tessel.exe":
-                program = os.path.join(os.path.dirname(self.tessel), scenario.program)
-                if not os.path.exists(program):
-                    raise SessionError(f"{program} not built")
+            program, env = self.program(directory, scenario)
             if scenario.listing:
-                failures += self.run_list(scenario, program, directory)
+                failures += self.run_list(scenario, program, env, directory)
             # A launch-mode list run leaves its program running; a normal run
             # would launch a second copy, so the list run is the scenario's run.
             if not (scenario.listing and launched):
                 tessel_started = time.monotonic()
-                tessel = self.session.start(program, self.tessel_args(directory, scenario), cwd=directory,
-                                            env=scenario.env)
+                tessel = self.session.start(program, self.tessel_args(directory, scenario), cwd=directory, env=env)
                 if boxes is not None:
                     # The boxes come first: Tessel cannot end while one is open.
                     self.session.finish(boxes, BOX_TIMEOUT_MS / 1000 * len(scenario.boxes) + 5)
@@ -565,7 +661,19 @@ class Runner:
             failures += self.check_events(scenario.events, os.path.join(directory, "events.txt"))
         if scenario.planted:
             failures += self.check_planted(directory, scenario)
+        if scenario.dwm_calls is not None:
+            failures += self.check_dwm_calls(scenario.dwm_calls, os.path.join(directory, "dwm-calls.txt"))
         return failures
+
+    @staticmethod
+    def check_dwm_calls(wanted, path):
+        got = []
+        if os.path.exists(path):
+            with open(path, encoding="utf-8", errors="replace") as f:
+                for line in f:
+                    if line.strip() not in got:
+                        got.append(line.strip())
+        return [] if got == wanted else [f"desktop window manager calls {got}, wanted {wanted}"]
 
     @staticmethod
     def check_events(wanted, path):
@@ -596,21 +704,27 @@ class Runner:
         self.session.finish(self.session.start(self.session.helper_exe, ["--box", windows_path(out), "2000", "*"]),
                             10)
         if not os.path.exists(out):
-            return ""
-        with open(out, encoding="utf-8") as f:
-            fields = f.read().strip().split("\t")
-        if fields[0] != "box":
+            return " the message-box reader wrote nothing"
+        with open(out, encoding="utf-8", errors="replace") as f:
+            text = f.read()
+        kind, caption, shown = box_fields(text.strip())
+        if kind == "timeout":
             return " no message box was open"
-        return f" it showed the message box {fields[1]!r}: {unescape(fields[2])!r}"
+        if kind != "box":
+            return f" the message-box reader wrote {text!r}"
+        return f" it showed the message box {caption!r}: {shown!r}"
 
     @staticmethod
     def check_boxes(wanted, path):
         if not os.path.exists(path):
             return ["the message-box reader wrote nothing"]
-        with open(path, encoding="utf-8") as f:
-            lines = [line.rstrip("\n").split("\t") for line in f]
-        got = [(l[1], unescape(l[2])) for l in lines if l[0] == "box"]
-        failures = [f"no message box with caption {l[1]!r} appeared" for l in lines if l[0] == "timeout"]
+        with open(path, encoding="utf-8", errors="replace") as f:
+            lines = [box_fields(line) for line in f]
+        got = [(caption, text) for kind, caption, text in lines if kind == "box"]
+        failures = [f"no message box with caption {caption!r} appeared" for kind, caption, _ in lines
+                    if kind == "timeout"]
+        if len(got) < len(wanted) and not failures:
+            failures.append(f"the message-box reader saw {len(got)} of {len(wanted)} boxes: {lines}")
         for box, (caption, text) in zip(wanted, got):
             if not box.matches(caption, text):
                 wanted = box.text.pattern if isinstance(box.text, re.Pattern) else box.text
@@ -755,24 +869,10 @@ def check_imports(tessel):
 
 # --- the suite ----------------------------------------------------------------
 
-def skip_reasons(session):
-    """Checks that this platform cannot make; each is reported as skipped."""
-    reasons = []
-    hr, composition, frame_hr = session.dwm or (0, False, 0)
-    if not composition:
-        reasons.append("visible frame margins: desktop composition is off under Wine, so the visible frame is "
-                       "the window rectangle and the margin arithmetic of the move is not exercised")
-    elif frame_hr != 0:
-        reasons.append(f"visible frame margins: DwmGetWindowAttribute(DWMWA_EXTENDED_FRAME_BOUNDS) answers "
-                       f"0x{frame_hr:08X} under Wine, so the visible frame is the window rectangle and the margin "
-                       f"arithmetic of the move is not exercised (the host tests cover it)")
-    return reasons
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bin", required=True, help="build directory with Tessel.exe and e2e_helper.exe (64-bit)")
-    parser.add_argument("--bin32", help="32-bit build directory, run too where wine32 is installed")
+    parser.add_argument("--bin32", help="32-bit build directory with the same programs; needs wine32")
     parser.add_argument("--helper", help="the helper program, if not the one in --bin")
     parser.add_argument("--work", required=True, help="directory for the prefix, logs and scenario files")
     parser.add_argument("--display", type=int, default=73)
@@ -796,17 +896,22 @@ def main():
 
     targets = [("win64", tessel64)]
     skipped = []
-    tessel32 = os.path.abspath(os.path.join(options.bin32 or "", "Tessel.exe"))
-    if not winesession.has_wine32():
-        skipped.append("32-bit Tessel.exe: wine32 is not installed, and under wine64 alone a 32-bit program "
-                       "only exits with 1")
-    elif not options.bin32 or not os.path.exists(tessel32):
-        skipped.append(f"32-bit Tessel.exe: {tessel32} not built")
-    else:
-        targets.append(("win32", tessel32))
+    passed = failed = 0
+    if options.bin32:
+        # The 32-bit executable is the one shipped: it fails the suite when
+        # it cannot run, and a 32-bit program under wine64 alone only exits with 1.
+        tessel32 = os.path.abspath(os.path.join(options.bin32, "Tessel.exe"))
+        if not winesession.has_wine32():
+            print("FAIL e2e [win32]: wine32 is not installed (scripts/setup.sh installs it)")
+            failed += 1
+        elif not os.path.exists(tessel32):
+            print(f"FAIL e2e [win32]: {tessel32} not built (run: cmake --preset win32 && "
+                  f"cmake --build --preset win32)")
+            failed += 1
+        else:
+            targets.insert(0, ("win32", tessel32))
 
     scenarios = [s for s in SCENARIOS if options.filter in s.name]
-    passed = failed = 0
     started = time.monotonic()
     try:
         with Session(options.work, helper, display=options.display) as session:
@@ -817,7 +922,7 @@ def main():
                 work_areas_taken[layout] = session.set_layout(LAYOUTS[layout])
                 smaller = any(m.work for m in LAYOUTS[layout])
                 for target, tessel in targets:
-                    runner = Runner(session, tessel, options.work)
+                    runner = Runner(session, tessel, options.work, target)
                     for scenario in (s for s in scenarios if s.layout == layout):
                         name = f"{scenario.name} [{target}]"
                         if smaller and not work_areas_taken[layout]:
@@ -851,7 +956,6 @@ def main():
                     for f in failures:
                         print(f"     {f}")
                     failed, passed = (failed + 1, passed) if failures else (failed, passed + 1)
-            skipped += skip_reasons(session)
     except SessionError as error:
         print(f"FAIL e2e session: {error}")
         failed += 1

@@ -22,6 +22,15 @@ import time
 from dataclasses import dataclass
 
 WINE32_LOADER = "/usr/lib/wine/wine"
+WINE64_LOADER = "/usr/lib/wine/wine64"
+
+# Written into the prefix after it is made: what Wine made it.
+PREFIX_STAMP = "tessel-e2e-wine.txt"
+
+# The system folders of a 64-bit prefix, by the bitness of the program.
+SYSTEM_FOLDERS = {"win64": "system32", "win32": "syswow64"}
+# Wine's own copy of a library while a stand-in takes its place.
+KEPT_SUFFIX = ".wine-own"
 
 XORG_CONFIG = """\
 Section "ServerFlags"
@@ -84,6 +93,26 @@ def missing_tools():
 
 def has_wine32():
     return os.access(WINE32_LOADER, os.X_OK)
+
+
+def wine_identity():
+    """What the installed Wine is: its version and which loaders are there.
+    A prefix made by another Wine, or before wine32 came or went, is not
+    to be trusted: Wine upgrades it in place on first use, after which
+    32-bit programs fail to load kernel32.dll."""
+    try:
+        version = subprocess.run(["wine", "--version"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL, text=True, timeout=30).stdout.strip()
+    except (OSError, subprocess.SubprocessError):
+        version = "unknown"
+    lines = [f"version {version}"]
+    for loader in (WINE64_LOADER, WINE32_LOADER):
+        try:
+            info = os.stat(loader)
+            lines.append(f"{loader} {info.st_size} {int(info.st_mtime)}")
+        except OSError:
+            lines.append(f"{loader} absent")
+    return "\n".join(lines) + "\n"
 
 
 def read_report(path):
@@ -184,7 +213,6 @@ class Session:
         self.keepalive = None
         self.display = None
         self.layout = None
-        self.dwm = None  # what the desktop window manager answered: (hr, composition, frame hr)
         self.log_path = os.path.join(self.work, "wine.log")
         self._log = None
         self._processes = []
@@ -300,15 +328,29 @@ class Session:
                     DISPLAY=f":{self.display}", WINEDLLOVERRIDES="mscoree,mshtml=")
 
     def _start_wine(self):
-        fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
         # A wineserver left by an earlier run on this prefix talks to a dead display.
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=self._log, stderr=self._log, timeout=30)
+        identity = wine_identity()
+        stamp = os.path.join(self.prefix, PREFIX_STAMP)
+        fresh = not os.path.exists(os.path.join(self.prefix, "system.reg"))
+        if not fresh:
+            try:
+                with open(stamp, encoding="utf-8") as f:
+                    fresh = f.read() != identity
+            except OSError:
+                fresh = True
+            if fresh:
+                shutil.rmtree(self.prefix)
         if fresh:
             os.makedirs(self.prefix, exist_ok=True)
             result = subprocess.run(["wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL, stdout=self._log,
                                     stderr=self._log, timeout=180)
             if result.returncode != 0:
                 raise SessionError(f"wineboot -i failed with {result.returncode}; see {self.log_path}")
+            with open(stamp, "w", encoding="utf-8") as f:
+                f.write(identity)
+        else:
+            self._restore_system_libraries()
         # Persistent for a short while only, so that a runner killed outright
         # leaves no wineserver behind for long.
         subprocess.run(["wineserver", "-p10"], env=self.env, stdout=self._log, stderr=self._log, timeout=30)
@@ -327,30 +369,73 @@ class Session:
         # handed to the X side's window management: closing a managed message
         # box costs a 2 s wait without a window manager, and unmanaged windows
         # get a frame drawn by Wine, which screenshots want.
-        # A fault that no handler takes would start winedbg, which attaches
-        # and ends the program; with no debugger to start, the platform's
-        # unhandled-exception filter answers as Windows does without one,
-        # and the program's own outermost handler reports the fault.
         reg = os.path.join(self.work, "settings.reg")
         text = ("Windows Registry Editor Version 5.00\r\n\r\n"
                 "[HKEY_CURRENT_USER\\Software\\Wine]\r\n"
-                f"\"Version\"=\"{self.win_version}\"\r\n\r\n"
-                "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]\r\n"
-                "\"Debugger\"=\"\"\r\n\"Auto\"=\"1\"\r\n\r\n")
+                f"\"Version\"=\"{self.win_version}\"\r\n\r\n")
         for exe in self.unmanaged:
             text += (f"[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\{exe}\\X11 Driver]\r\n"
                      "\"Managed\"=\"N\"\r\n\r\n")
         with open(reg, "w", encoding="utf-16") as f:
             f.write(text)
         self.run_wine(["regedit", "/S", windows_path(reg)], timeout=60)
+        # A fault that no handler takes would start winedbg, which attaches
+        # and ends the program; with no debugger to start, the platform's
+        # unhandled-exception filter answers as Windows does without one,
+        # and the program's own outermost handler reports the fault. The
+        # key lives in both registry views, one for each bitness; regedit,
+        # a 32-bit program where wine32 is installed, writes only its own.
+        aedebug = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug"
+        for view in ("/reg:64", "/reg:32"):
+            self.reg_add(aedebug, "Debugger", "", view)
+            self.reg_add(aedebug, "Auto", "1", view)
 
-    def install_helper(self, path):
-        """Puts a copy of the helper at `path`; the helper reads its window
-        list from the file named like itself, so each copy plays its own part."""
+    def reg_add(self, key, name, data, view="/reg:64"):
+        """Sets a string value in the registry view `view`."""
+        code = self.run_wine(["reg", "add", key, "/v", name, "/d", data, "/f", view])
+        if code != 0:
+            raise SessionError(f"wine reg add {key} /v {name} {view} failed with {code}")
+
+    def _system_file(self, target, name):
+        return os.path.join(self.prefix, "drive_c", "windows", SYSTEM_FOLDERS[target], name)
+
+    @contextlib.contextmanager
+    def stand_in_library(self, target, library):
+        """Puts `library` in place of Wine's own library of that name in the
+        system folder that programs of `target` (win32, win64) load from, and
+        puts Wine's file back on leaving, however it is left. Wine loads a
+        real library found there even unasked, so it must not stay. Files
+        are swapped by renaming: a program still running keeps the file it
+        mapped."""
+        path = self._system_file(target, os.path.basename(library))
+        kept = path + KEPT_SUFFIX
+        if not os.path.exists(kept):
+            shutil.copy2(path, kept)
+        shutil.copyfile(library, path + ".new")
+        os.replace(path + ".new", path)
+        try:
+            yield
+        finally:
+            os.replace(kept, path)
+
+    def _restore_system_libraries(self):
+        """Puts back Wine's libraries that a runner killed outright left
+        replaced by a stand-in."""
+        for folder in SYSTEM_FOLDERS.values():
+            directory = os.path.join(self.prefix, "drive_c", "windows", folder)
+            with contextlib.suppress(FileNotFoundError):
+                for name in os.listdir(directory):
+                    if name.endswith(KEPT_SUFFIX):
+                        os.replace(os.path.join(directory, name), os.path.join(directory, name[:-len(KEPT_SUFFIX)]))
+
+    def install_helper(self, path, helper=None):
+        """Puts a copy of the helper (the session's, or `helper`) at `path`;
+        the helper reads its window list from the file named like itself, so
+        each copy plays its own part."""
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with contextlib.suppress(FileNotFoundError):
             os.remove(path)
-        shutil.copyfile(self.helper_exe, path)
+        shutil.copyfile(helper or self.helper_exe, path)
 
     def start(self, exe, args=(), cwd=None, track=True, env=None, stdout=None):
         """Starts a Windows program in the session, with `env` added to the
@@ -409,8 +494,6 @@ class Session:
                 if fields[0] == "monitor":
                     numbers = [int(v) for v in fields[1:9]]
                     found.append((tuple(numbers[0:4]), tuple(numbers[4:8]), fields[9] == "1"))
-                elif fields[0] == "dwm":
-                    self.dwm = (int(fields[1], 16), fields[2] == "1", int(fields[3], 16))
         return sorted(found)
 
     def set_layout(self, monitors):

@@ -463,17 +463,55 @@ bool Win32Platform::RunUnderExceptionFrame(void (*body)(), FrameHandler handler)
 // A 32-bit build's C++ exceptions never pass through the platform's
 // dispatch; they unwind to the catch below, their cleanups run on the way,
 // and nothing is offered. Processor and platform faults do reach the frame's
-// handler, which unwinds the platform's frames above it and resumes here;
-// the C++ cleanups in between cannot run for a fault this build's C++
-// runtime never sees.
+// handler, but this build's C++ runtime never sees them, so a taken fault
+// in the program's own code is turned into a C++ exception where it
+// happened: the thread resumes at the faulting instruction in a thunk that
+// throws, as if that instruction had called it, and every cleanup between
+// there and here runs. A fault elsewhere (inside a platform library, whose
+// frames C++ cannot unwind) unwinds the platform's frames instead and
+// resumes here without those cleanups.
 namespace {
 
-// Where the frame resumes after a taken fault, as __builtin_setjmp keeps it.
+struct OutermostFrameUnwind {};
+
+// Where the frame resumes after a fault outside the program, as
+// __builtin_setjmp keeps it.
 void* ResumeAfterFault[5];
+
+}  // namespace
+
+extern "C" [[noreturn, gnu::used]] void TesselThrowFrameUnwind() { throw OutermostFrameUnwind{}; }
+
+// Entered in place of the faulting instruction with its address plus one in
+// ecx: pushed as the return address, it makes the unwinder look up that
+// instruction's frame. ecx is free: no landing pad relies on a scratch
+// register.
+extern "C" void TesselThrowAtFault();
+asm(R"(
+    .text
+    .globl _TesselThrowAtFault
+_TesselThrowAtFault:
+    pushl %ecx
+    jmp _TesselThrowFrameUnwind
+)");
+
+namespace {
+
+bool InThisProgram(const void* address) {
+    HMODULE module = nullptr;
+    return ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                static_cast<LPCWSTR>(address), &module) &&
+           module == ::GetModuleHandleW(nullptr);
+}
 
 EXCEPTION_DISPOSITION NTAPI OutermostFrameHandler(EXCEPTION_RECORD* record, void* frame, CONTEXT* context, void*) {
     if (IsUnwinding(record)) return ExceptionContinueSearch;
     if (!Offer(record, context)) return ExceptionContinueSearch;
+    if ((record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) == 0 && InThisProgram(record->ExceptionAddress)) {
+        context->Ecx = context->Eip + 1;
+        context->Eip = reinterpret_cast<DWORD>(&TesselThrowAtFault);
+        return ExceptionContinueExecution;
+    }
     ::RtlUnwind(frame, nullptr, record, nullptr);
     __builtin_longjmp(ResumeAfterFault, 1);
 }
