@@ -448,7 +448,7 @@ class Runner:
         if not os.path.exists(out):
             return ""
         with open(out, encoding="utf-8") as f:
-            fields = f.read().strip().split("\t")
+            fields = f.read().rstrip("\n").split("\t")
         if fields[0] != "box":
             return " no message box was open"
         return f" it showed the message box {fields[1]!r}: {unescape(fields[2])!r}"
