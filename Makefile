@@ -1,5 +1,5 @@
 # The two entry points of the README. Both run the set-up first.
-.PHONY: setup build host asan win32 win64 fuzz-build test fuzz fuzz-long run bench
+.PHONY: setup build host asan win32 win64 fuzz-build test fuzz fuzz-long run bench dist
 
 # Seconds of fuzzing per target: the bounded run of `make test` and `make fuzz`;
 # `make fuzz FUZZ_SECONDS=600` or `make fuzz-long` (half an hour each) go on longer.
@@ -18,9 +18,13 @@ fuzz-build: setup
 
 build: win64 win32 host
 
+# The download, build/dist/Tessel-<version>.zip, from the two Windows builds.
+dist: win32 win64
+	python3 scripts/dist.py
+
 # The asan run is also the leak check: LeakSanitizer fails any test that
-# loses memory, on the failure paths too.
-test: build asan fuzz-build
+# loses memory, on the failure paths too. The host tests check the download.
+test: build asan fuzz-build dist
 	ctest --preset host -j2
 	ctest --preset asan -j2
 	fuzz/run.sh $(FUZZ_SECONDS)

@@ -17,6 +17,7 @@ check failed, 77 when the suite cannot run here (the reason is printed).
 import argparse
 import contextlib
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -29,6 +30,7 @@ import winesession  # noqa: E402
 from winesession import Monitor, Session, SessionError, read_report, windows_path  # noqa: E402
 
 SKIP_EXIT = 77
+EXAMPLE_RULES = pathlib.Path(__file__).resolve().parents[2] / "dist" / "rules-example.txt"
 TESSEL_TIMEOUT = 30
 BOX_TIMEOUT_MS = 10000
 
@@ -287,6 +289,15 @@ SCENARIOS = [
         Win("ノート", (1800, 600, 2200, 900), [(1520, 600, 1920, 900)])),
         args=["-e", File("sjis.txt", "メモ帳*=*".encode("cp932"))],
         env={"LC_ALL": "ja_JP.UTF-8"}),
+    # The rules file of the download exempts what the guide says it does.
+    Scenario("the example rules file of the download", "single", others(
+        Win("On-Screen Keyboard", (1800, 100, 2200, 500), cls="OSKMainClass"),
+        Win("server - Remote Desktop Connection", (-200, 100, 200, 400), cls="TscShellContainerClass"),
+        Win("clock", (300, 900, 700, 1200), cls="RainmeterMeterWindow"),
+        Win("*todo.txt - Notepad", (1800, 600, 2200, 900), cls="Notepad"),
+        Win("todo.txt - メモ帳", (700, -40, 1100, 300), cls="Notepad"),
+        Win("notes.txt - Notepad", (2500, 100, 2900, 400), [(1520, 100, 1920, 400)], cls="Notepad")),
+        args=["-e", File("rules-example.txt", EXAMPLE_RULES.read_bytes())]),
     Scenario("a missing rules file ends the run before any window is moved", "single", others(
         Win("stays", (1800, 100, 2200, 500))),
         args=["-e", File("rules.txt", b"=x"), "-e", "Z:\\nonexistent\\rules.txt"], exit_code=1,
@@ -479,7 +490,7 @@ class Runner:
         name = scenario.planted[0]
         probe = os.path.join(directory, "probe.exe")
         # Of the build under test: a library loads only into a program of its own width.
-        shutil.copyfile(os.path.join(os.path.dirname(self.tessel), "e2e_helper.exe"), probe)
+        shutil.copyfile(self.launched_helper, probe)
         self.session.finish(self.session.start(probe, ["--load", name + ".dll"], cwd=directory,
                                                env={"WINEDLLOVERRIDES": f"mscoree,mshtml=;{name}=n,b"}), 20)
         if not os.path.exists(os.path.join(directory, name + ".dll.loaded")):
@@ -869,17 +880,29 @@ def check_imports(tessel):
 
 # --- the suite ----------------------------------------------------------------
 
+def is_32_bit(exe):
+    """Whether the PE header names the i386 machine."""
+    with open(exe, "rb") as f:
+        head = f.read(4096)
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    return head[pe:pe + 4] == b"PE\0\0" and int.from_bytes(head[pe + 4:pe + 6], "little") == 0x14C
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bin", required=True, help="build directory with Tessel.exe and e2e_helper.exe (64-bit)")
     parser.add_argument("--bin32", help="32-bit build directory with the same programs; needs wine32")
     parser.add_argument("--helper", help="the helper program, if not the one in --bin")
+    parser.add_argument("--exe", help="run on this Tessel.exe alone (32- or 64-bit, as its header says) instead "
+                                      "of the builds' ones; the helper still comes from --bin")
     parser.add_argument("--work", required=True, help="directory for the prefix, logs and scenario files")
     parser.add_argument("--display", type=int, default=73)
-    parser.add_argument("-k", "--filter", default="", help="run only scenarios whose name contains this")
+    parser.add_argument("-k", "--filter", action="append",
+                        help="run only scenarios whose name contains this; repeat for several")
     options = parser.parse_args()
+    filters = options.filter or [""]
 
-    tessel64 = os.path.abspath(os.path.join(options.bin, "Tessel.exe"))
+    tessel64 = os.path.abspath(options.exe or os.path.join(options.bin, "Tessel.exe"))
     helper = os.path.abspath(options.helper or os.path.join(options.bin, "e2e_helper.exe"))
     missing = [p for p in (tessel64, helper) if not os.path.exists(p)]
     if missing:
@@ -897,7 +920,14 @@ def main():
     targets = [("win64", tessel64)]
     skipped = []
     passed = failed = 0
-    if options.bin32:
+    if options.exe:
+        if is_32_bit(tessel64):
+            targets = [("win32", tessel64)]
+            if not winesession.has_wine32():
+                print(f"FAIL e2e [win32]: {options.exe} is a 32-bit program and wine32 is not installed")
+                failed += 1
+                targets = []
+    elif options.bin32:
         # The 32-bit executable is the one shipped: it fails the suite when
         # it cannot run, and a 32-bit program under wine64 alone only exits with 1.
         tessel32 = os.path.abspath(os.path.join(options.bin32, "Tessel.exe"))
@@ -911,7 +941,7 @@ def main():
         else:
             targets.insert(0, ("win32", tessel32))
 
-    scenarios = [s for s in SCENARIOS if options.filter in s.name]
+    scenarios = [s for s in SCENARIOS if any(f in s.name for f in filters)]
     started = time.monotonic()
     try:
         with Session(options.work, helper, display=options.display) as session:
@@ -942,14 +972,14 @@ def main():
                             passed += 1
                             print(f"ok   {name} ({took:.1f} s)")
                         sys.stdout.flush()
-            if options.filter in "imports only known system libraries":
+            if any(f in "imports only known system libraries" for f in filters):
                 for target, tessel in targets:
                     failures = check_imports(tessel)
                     print(f"{'FAIL' if failures else 'ok  '} imports only known system libraries [{target}]")
                     for f in failures:
                         print(f"     {f}")
                     failed, passed = (failed + 1, passed) if failures else (failed, passed + 1)
-            if options.filter in "version block and manifest":
+            if any(f in "version block and manifest" for f in filters):
                 for target, tessel in targets:
                     failures = check_resources(session, tessel, options.work)
                     print(f"{'FAIL' if failures else 'ok  '} version block and manifest [{target}]")
