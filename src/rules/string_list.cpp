@@ -55,17 +55,23 @@ void TStrings::LoadFromStream(TStream& stream, TEncoding* encoding) {
     SetText(encoding->GetString(buffer, markLength, count - markLength));
 }
 
+// Both parts are cut from the entry's copy in place: a pass splits every
+// rule for every window, and a second copy per part showed in its time.
 std::u16string TStrings::GetName(int index) const {
-    const std::u16string entry = Get(index);
+    std::u16string entry = Get(index);
     const std::size_t p = entry.find(NameValueSeparator());
-    return p == std::u16string::npos ? std::u16string() : entry.substr(0, p);
+    if (p == std::u16string::npos) return {};
+    entry.resize(p);
+    return entry;
 }
 
 std::u16string TStrings::GetValueFromIndex(int index) const {
     if (index < 0) return {};
-    const std::u16string entry = Get(index);
+    std::u16string entry = Get(index);
     const std::size_t p = entry.find(NameValueSeparator());
-    return p == std::u16string::npos ? std::u16string() : entry.substr(p + 1);
+    if (p == std::u16string::npos) return {};
+    entry.erase(0, p + 1);
+    return entry;
 }
 
 std::u16string TStringList::Get(int index) const { return FList.at(static_cast<std::size_t>(index)).String; }
