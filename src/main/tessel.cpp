@@ -2,12 +2,14 @@
 
 #include "main/command_line.h"
 #include "main/window_pass.h"
+#include "masks/mask.h"
 #include "platform/platform.h"
 #include "rules/string_list.h"
 
 namespace tessel {
 
 std::unique_ptr<TStringList> ExclusionRules;
+std::unique_ptr<TMaskCache> CompiledMasks;
 
 namespace {
 
@@ -67,8 +69,12 @@ void RunDriver() {
 void MainBlock() {
     ExclusionRules = std::make_unique<TStringList>();
     struct ReleaseRules {
-        ~ReleaseRules() { ExclusionRules.reset(); }
+        ~ReleaseRules() {
+            CompiledMasks.reset();
+            ExclusionRules.reset();
+        }
     } releaseRules;
+    CompiledMasks = std::make_unique<TMaskCache>();
     ExclusionRules->Add(BuiltInRule);
     RunDriver();
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "main/tessel.h"
+#include "masks/mask.h"
 #include "rules/string_list.h"
 #include "wndinfo/wnd_info.h"
 
@@ -10,18 +11,15 @@ namespace tessel {
 
 std::uint32_t TargetProcessId = 0;
 
-namespace {
-
-bool IsExempt(WindowHandle window) {
+std::optional<int> ExemptingRule(TWindowTexts& texts) {
     const int count = ExclusionRules->Count();
     for (int i = 0; i < count; ++i) {
-        if (WindowMatchesRule(window, ExclusionRules->GetValueFromIndex(i), ExclusionRules->GetName(i)))
-            return true;
+        if (WindowMatchesRule(texts, ExclusionRules->GetValueFromIndex(i), ExclusionRules->GetName(i),
+                              *CompiledMasks))
+            return i;
     }
-    return false;
+    return std::nullopt;
 }
-
-}  // namespace
 
 bool PointOutsideRect(const Rect& area, Point p) {
     return p.X < area.Left || p.X > area.Right || p.Y < area.Top || area.Bottom < p.Y;
@@ -33,7 +31,8 @@ bool PlaceWindow(WindowHandle window, std::intptr_t) {
         Os().GetWindowThreadProcessId(window, &processId);
         if (processId != TargetProcessId) return true;
     }
-    if (IsExempt(window)) return true;
+    TWindowTexts texts(window);
+    if (ExemptingRule(texts).has_value()) return true;
     if (!Os().IsWindowVisible(window) || Os().IsIconic(window)) return true;
     const MonitorHandle monitor = Os().MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
     if (monitor == 0) return true;

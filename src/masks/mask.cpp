@@ -239,5 +239,12 @@ bool TMask::RunMaskStates(std::u16string_view Text) const {
 
 bool TextMatchesMask(std::u16string_view Text, std::u16string_view Mask) { return TMask(Mask).Matches(Text); }
 
+// The mask is built inside the map's node; when its constructor raises, the
+// node goes again and the map stays as it was.
+const TMask& TMaskCache::Compiled(const std::u16string& Mask) {
+    const auto found = FMasks.find(Mask);
+    if (found != FMasks.end()) return found->second;
+    return FMasks.try_emplace(Mask, Mask).first->second;
+}
 
 }  // namespace tessel

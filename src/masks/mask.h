@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -75,5 +76,17 @@ private:
 /// Compiles Mask for this one call and matches Text against it; an invalid
 /// mask raises EMaskException.
 bool TextMatchesMask(std::u16string_view Text, std::u16string_view Mask);
+
+/// Masks compiled on first request and kept by their text, for masks that
+/// are tested again and again: the rules' masks against every window.
+class TMaskCache {
+public:
+    /// The compiled Mask. An invalid mask raises EMaskException at every
+    /// request, as TextMatchesMask would: only a compiled mask is kept.
+    const TMask& Compiled(const std::u16string& Mask);
+
+private:
+    std::unordered_map<std::u16string, TMask> FMasks;
+};
 
 }  // namespace tessel

@@ -22,18 +22,15 @@ std::string Show(const Rect& r) {
 // so that the moves asked for are the frames the correction computed.
 class Pass : public DesktopTest {
 protected:
-    Pass() {
-        ExclusionRules = std::make_unique<TStringList>();
-        ExclusionRules->Add(BuiltInRule);
-        TargetProcessId = 0;
-    }
-    ~Pass() override { ExclusionRules.reset(); }
+    Pass() { TargetProcessId = 0; }
 
     WindowHandle Add(Rect frame, SimWindow window = {}) {
         window.Frame = frame;
         window.Margins = {};
         return desktop.AddWindow(window);
     }
+
+    RunRules runRules;
 };
 
 struct CorrectionCase {
