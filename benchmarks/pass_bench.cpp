@@ -8,7 +8,8 @@
 // Figures besides the time of a pass:
 //   per_test       time of the pass over windows x rules: flat when the cost
 //                  grows linearly in windows times rules
-//   mask_share     part of the pass spent compiling and matching masks
+//   mask_share     part of the pass spent finding the compiled masks and
+//                  matching them
 //   platform_share part spent in the simulated platform calls
 // The rest is the pass's own work: splitting each rule into its two masks,
 // the text buffers, the geometry. Both shares are measured by replaying
