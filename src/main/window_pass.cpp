@@ -14,9 +14,8 @@ std::uint32_t TargetProcessId = 0;
 std::optional<int> ExemptingRule(TWindowTexts& texts) {
     const int count = ExclusionRules->Count();
     for (int i = 0; i < count; ++i) {
-        if (WindowMatchesRule(texts, ExclusionRules->GetValueFromIndex(i), ExclusionRules->GetName(i),
-                              *CompiledMasks))
-            return i;
+        const auto [titleMask, classMask] = ExclusionRules->SplitNameValue(ExclusionRules->Entry(i));
+        if (WindowMatchesRule(texts, classMask, titleMask, *CompiledMasks)) return i;
     }
     return std::nullopt;
 }

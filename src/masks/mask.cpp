@@ -241,10 +241,10 @@ bool TextMatchesMask(std::u16string_view Text, std::u16string_view Mask) { retur
 
 // The mask is built inside the map's node; when its constructor raises, the
 // node goes again and the map stays as it was.
-const TMask& TMaskCache::Compiled(const std::u16string& Mask) {
+const TMask& TMaskCache::Compiled(std::u16string_view Mask) {
     const auto found = FMasks.find(Mask);
     if (found != FMasks.end()) return found->second;
-    return FMasks.try_emplace(Mask, Mask).first->second;
+    return FMasks.try_emplace(std::u16string(Mask), Mask).first->second;
 }
 
 }  // namespace tessel

@@ -5,6 +5,7 @@
 // text. Mask and text both end at their first U+0000.
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -83,10 +84,16 @@ class TMaskCache {
 public:
     /// The compiled Mask. An invalid mask raises EMaskException at every
     /// request, as TextMatchesMask would: only a compiled mask is kept.
-    const TMask& Compiled(const std::u16string& Mask);
+    const TMask& Compiled(std::u16string_view Mask);
 
 private:
-    std::unordered_map<std::u16string, TMask> FMasks;
+    // Found by a view of the text, so that a request for a kept mask copies
+    // nothing.
+    struct TTextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::u16string_view Text) const { return std::hash<std::u16string_view>{}(Text); }
+    };
+    std::unordered_map<std::u16string, TMask, TTextHash, std::equal_to<>> FMasks;
 };
 
 }  // namespace tessel

@@ -34,7 +34,7 @@ const std::u16string& TWindowTexts::Caption() {
     return *FCaption;
 }
 
-bool WindowMatchesRule(TWindowTexts& texts, const std::u16string& classMask, const std::u16string& titleMask,
+bool WindowMatchesRule(TWindowTexts& texts, std::u16string_view classMask, std::u16string_view titleMask,
                        TMaskCache& masks) {
     if (!masks.Compiled(classMask).Matches(texts.ClassName())) return false;
     return masks.Compiled(titleMask).Matches(texts.Caption());

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -37,7 +38,7 @@ class TMaskCache;
 /// Whether the window's class matches `classMask` and its title `titleMask`.
 /// The title is read and its mask compiled only when the class matched, so
 /// an invalid title mask raises only for such windows.
-bool WindowMatchesRule(TWindowTexts& texts, const std::u16string& classMask, const std::u16string& titleMask,
+bool WindowMatchesRule(TWindowTexts& texts, std::u16string_view classMask, std::u16string_view titleMask,
                        TMaskCache& masks);
 
 bool IsTopLevelWindow(WindowHandle window);
