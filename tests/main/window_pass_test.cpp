@@ -253,7 +253,8 @@ public:
                              .ClassName = Classes[Pick(std::size(Classes))],
                              .Title = Titles[Pick(std::size(Titles))],
                              .Visible = Pick(4) != 0};
-            window.Frame = Pick(2) == 0 ? Rect{100, 100, 500, 400} : Rect{1800, 100 + 10 * static_cast<int>(n), 2200, 500};
+            const int shift = 10 * static_cast<int>(n);
+            window.Frame = Pick(2) == 0 ? Rect{100, 100, 500, 400} : Rect{1800, 100 + shift, 2200, 500 + shift};
             window.Margins = {};
             trial.Windows.push_back(window);
         }
