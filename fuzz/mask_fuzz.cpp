@@ -6,7 +6,8 @@
 //
 // The backtracking search takes time exponential in the number of stars, so
 // it judges the match only where stars and text are few; beyond that the
-// compiled mask and the one-shot test must still agree and not fail.
+// compiled mask, the one-shot test and the mask cache must still agree and
+// not fail.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -47,12 +48,27 @@ void CheckMask(std::u16string_view mask, std::u16string_view text) {
             raised = true;
         }
         Check(raised, "TextMatchesMask took a mask that TMask refused");
+        // A cache keeps no failure: the mask raises at every request.
+        TMaskCache cache;
+        for (int request = 0; request < 2; ++request) {
+            raised = false;
+            try {
+                cache.Compiled(std::u16string(mask));
+            } catch (const EMaskException&) {
+                raised = true;
+            }
+            Check(raised, "the mask cache took a mask that TMask refused");
+        }
         return;
     }
     Check(reference.ErrorPosition() == 0, "TMask took a mask that the search refuses");
     const bool matched = compiled->Matches(text);
     Check(compiled->Matches(text) == matched, "matching changed the compiled mask");
     Check(TextMatchesMask(text, mask) == matched, "TextMatchesMask differs from the compiled mask");
+    TMaskCache cache;
+    const TMask& cached = cache.Compiled(std::u16string(mask));
+    Check(&cache.Compiled(std::u16string(mask)) == &cached && cached.Matches(text) == matched,
+          "the mask cache compiled the mask again or answers otherwise");
     if (ReferenceIsQuick(mask, UpToNull(text)))
         Check(reference.Matches(text) == matched, "TMask and the backtracking search disagree");
 }

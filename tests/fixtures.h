@@ -1,18 +1,23 @@
 #pragma once
 // What the host tests share: the fixture every test starts from (a simulated
 // desktop installed as the platform, with one 1920 x 1080 monitor whose
-// taskbar leaves 1040) and a temporary directory of real files.
+// taskbar leaves 1040), the rules of a run, and a temporary directory of
+// real files.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "main/tessel.h"
+#include "masks/mask.h"
 #include "platform/sim/simulated_desktop.h"
+#include "rules/string_list.h"
 
 namespace tessel {
 
@@ -22,6 +27,22 @@ protected:
 
     SimulatedDesktop desktop;
     ScopedPlatform scope{desktop};
+};
+
+/// The rule list with the built-in rules and an empty mask cache, as the
+/// main block makes them for a run; both released at the end of the scope.
+struct RunRules {
+    RunRules() {
+        ExclusionRules = std::make_unique<TStringList>();
+        AddBuiltInRules(*ExclusionRules);
+        CompiledMasks = std::make_unique<TMaskCache>();
+    }
+    ~RunRules() {
+        CompiledMasks.reset();
+        ExclusionRules.reset();
+    }
+    RunRules(const RunRules&) = delete;
+    RunRules& operator=(const RunRules&) = delete;
 };
 
 using Bytes = std::vector<std::uint8_t>;

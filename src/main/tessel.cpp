@@ -5,12 +5,14 @@
 #include "main/command_line.h"
 #include "main/window_list.h"
 #include "main/window_pass.h"
+#include "masks/mask.h"
 #include "platform/platform.h"
 #include "rules/string_list.h"
 
 namespace tessel {
 
 std::unique_ptr<TStringList> ExclusionRules;
+std::unique_ptr<TMaskCache> CompiledMasks;
 
 namespace {
 
@@ -85,8 +87,12 @@ void RunDriver() {
 void MainBlock() {
     ExclusionRules = std::make_unique<TStringList>();
     struct ReleaseRules {
-        ~ReleaseRules() { ExclusionRules.reset(); }
+        ~ReleaseRules() {
+            CompiledMasks.reset();
+            ExclusionRules.reset();
+        }
     } releaseRules;
+    CompiledMasks = std::make_unique<TMaskCache>();
     AddBuiltInRules(*ExclusionRules);
     RunDriver();
 }

@@ -4,6 +4,7 @@
 
 namespace tessel {
 
+class TMaskCache;
 class TStringList;
 
 /// The built-in rules, first in every rule list: the taskbars (an empty
@@ -18,12 +19,17 @@ void AddBuiltInRules(TStringList& rules);
 /// The rules of the run: the built-in rule first, then each rules file's.
 extern std::unique_ptr<TStringList> ExclusionRules;
 
+/// The rules' masks compiled so far in the run, by their text: a mask is
+/// compiled once however many windows and passes test it. Created and
+/// released with ExclusionRules.
+extern std::unique_ptr<TMaskCache> CompiledMasks;
+
 /// Reads the command line, loads every rules file, then makes one pass over
 /// the whole desktop, or one launch and one pass per program entry.
 void RunDriver();
 
-/// Creates the rule list, runs the driver and releases the list on every
-/// path out.
+/// Creates the rule list and the mask cache, runs the driver and releases
+/// both on every path out.
 void MainBlock();
 
 }  // namespace tessel

@@ -29,7 +29,7 @@ std::u16string DecisionText(const TPlacement& placement) {
     const char16_t* text = DecisionTexts[static_cast<std::size_t>(placement.Decision)];
     switch (placement.Decision) {
     case TDecision::dcExempt:
-        return FormatText(text, {placement.Rule + 1, EscapeListField(ExclusionRules->Strings(placement.Rule))});
+        return FormatText(text, {*placement.Rule + 1, EscapeListField(ExclusionRules->Strings(*placement.Rule))});
     case TDecision::dcMove: return FormatText(text, {ShowRect(placement.Target)});
     default: return text;
     }

@@ -4,6 +4,7 @@
 
 #include "main/tessel.h"
 #include "main/window_list.h"
+#include "masks/mask.h"
 #include "rules/string_list.h"
 #include "wndinfo/wnd_info.h"
 
@@ -11,16 +12,16 @@ namespace tessel {
 
 std::uint32_t TargetProcessId = 0;
 
-namespace {
-
-/// The index of the first rule that exempts the window; -1 when none does.
-int ExemptingRule(WindowHandle window) {
+std::optional<int> ExemptingRule(TWindowTexts& texts) {
     const int count = ExclusionRules->Count();
     for (int i = 0; i < count; ++i) {
-        if (WindowMatchesRule(window, ExclusionRules->GetValueFromIndex(i), ExclusionRules->GetName(i))) return i;
+        const auto [titleMask, classMask] = ExclusionRules->SplitNameValue(ExclusionRules->Entry(i));
+        if (WindowMatchesRule(texts, classMask, titleMask, *CompiledMasks)) return i;
     }
-    return -1;
+    return std::nullopt;
 }
+
+namespace {
 
 /// The rectangle that holds every monitor.
 Rect VirtualScreen() {
@@ -65,8 +66,9 @@ bool PlaceWindow(WindowHandle window, std::intptr_t) {
         if (processId != TargetProcessId) return true;
     }
     TPlacement placement;
-    placement.Rule = ExemptingRule(window);
-    if (placement.Rule >= 0) return Decided(window, placement, TDecision::dcExempt);
+    TWindowTexts texts(window);
+    placement.Rule = ExemptingRule(texts);
+    if (placement.Rule) return Decided(window, placement, TDecision::dcExempt);
     if (!Os().IsWindowVisible(window)) return Decided(window, placement, TDecision::dcHidden);
     if (Os().IsIconic(window)) return Decided(window, placement, TDecision::dcMinimised);
     // A maximised window's borders hang off the work area by design.

@@ -25,7 +25,7 @@ enum class TDecision {
 /// One window's decision with what the pass read on the way to it.
 struct TPlacement {
     TDecision Decision = TDecision::dcExempt;
-    int Rule = -1;              // dcExempt: the index in ExclusionRules of the first rule that matched
+    std::optional<int> Rule;    // dcExempt: the index in ExclusionRules of the first rule that matched
     std::optional<Rect> Work;   // the nearest monitor's work area, once read
     std::optional<Rect> Frame;  // the visible frame, once read
     Rect Target;                // dcMove: the visible frame the correction ends with
@@ -33,6 +33,13 @@ struct TPlacement {
 
 /// The process whose windows a pass treats; 0 means every process.
 extern std::uint32_t TargetProcessId;
+
+class TWindowTexts;
+
+/// The index in ExclusionRules of the first rule that exempts the window,
+/// trying them in list order; none when no rule does. Masks come from
+/// CompiledMasks; an invalid one raises EMaskException when first reached.
+std::optional<int> ExemptingRule(TWindowTexts& texts);
 
 /// True when P lies outside Area taken as a closed rectangle.
 bool PointOutsideRect(const Rect& area, Point p);

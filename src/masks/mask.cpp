@@ -1,6 +1,7 @@
 #include "masks/mask.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 
 #include "runtime/exception.h"
@@ -190,28 +191,60 @@ bool TMask::Matches(std::u16string_view Filename) const { return RunMaskStates(U
 // far can cover exactly the first p units of the text. A star makes every
 // position from the first reachable one on reachable. Trying each star's
 // alternatives one after another would give the same answers, but can take
-// time exponential in the number of stars.
+// time exponential in the number of stars. Only the positions from `low` to
+// `high` can be reachable, so a mask without stars tests a unit or two per
+// state instead of the whole text: the common case for a rule's masks, which
+// a pass tests against every window.
 bool TMask::RunMaskStates(std::u16string_view Text) const {
     const std::size_t length = Text.size();
-    std::vector<unsigned char> reach(length + 1, 0);
+    // Window texts are at most 259 units, so their positions fit on the stack.
+    std::array<unsigned char, 260> local;
+    std::vector<unsigned char> large;
+    unsigned char* reach = local.data();
+    if (length >= local.size()) {
+        large.resize(length + 1);
+        reach = large.data();
+    }
     reach[0] = 1;
+    std::size_t low = 0;
+    std::size_t high = 0;
     for (std::size_t i = 0; i + 1 < FMaskStates.size(); ++i) {
         const TMaskState& state = FMaskStates[i];
-        if (state.SkipTo) std::fill(std::find(reach.begin(), reach.end(), 1), reach.end(), 1);
+        if (state.SkipTo) {
+            std::fill(reach + low, reach + length + 1, 1);
+            high = length;
+        }
         const std::size_t width = state.State == msMBCSLiteral ? 2 : 1;
-        bool any = false;
+        if (low + width > length) return false;
         // Downwards, so that reach[p - width] is still the value before this state.
-        for (std::size_t p = length + 1; p-- > 0;) {
-            const bool covered = p >= width && reach[p - width] && StateMatchesAt(state, Text, p - width);
+        bool any = false;
+        std::size_t newLow = 0;
+        std::size_t newHigh = 0;
+        for (std::size_t p = std::min(high + width, length); p >= low + width; --p) {
+            const bool covered = reach[p - width] && StateMatchesAt(state, Text, p - width);
             reach[p] = covered;
-            any = any || covered;
+            if (covered) {
+                if (!any) newHigh = p;
+                newLow = p;
+                any = true;
+            }
         }
         if (!any) return false;
+        low = newLow;
+        high = newHigh;
     }
     // Only the end state is left; it covers the end of the text alone.
-    return FMaskStates.back().SkipTo || reach[length];
+    return FMaskStates.back().SkipTo || (high == length && reach[length]);
 }
 
 bool TextMatchesMask(std::u16string_view Text, std::u16string_view Mask) { return TMask(Mask).Matches(Text); }
+
+// The mask is built inside the map's node; when its constructor raises, the
+// node goes again and the map stays as it was.
+const TMask& TMaskCache::Compiled(std::u16string_view Mask) {
+    const auto found = FMasks.find(Mask);
+    if (found != FMasks.end()) return found->second;
+    return FMasks.try_emplace(std::u16string(Mask), Mask).first->second;
+}
 
 }  // namespace tessel

@@ -5,9 +5,11 @@
 // text. Mask and text both end at their first U+0000.
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -75,5 +77,23 @@ private:
 /// Compiles Mask for this one call and matches Text against it; an invalid
 /// mask raises EMaskException.
 bool TextMatchesMask(std::u16string_view Text, std::u16string_view Mask);
+
+/// Masks compiled on first request and kept by their text, for masks that
+/// are tested again and again: the rules' masks against every window.
+class TMaskCache {
+public:
+    /// The compiled Mask. An invalid mask raises EMaskException at every
+    /// request, as TextMatchesMask would: only a compiled mask is kept.
+    const TMask& Compiled(std::u16string_view Mask);
+
+private:
+    // Found by a view of the text, so that a request for a kept mask copies
+    // nothing.
+    struct TTextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::u16string_view Text) const { return std::hash<std::u16string_view>{}(Text); }
+    };
+    std::unordered_map<std::u16string, TMask, TTextHash, std::equal_to<>> FMasks;
+};
 
 }  // namespace tessel

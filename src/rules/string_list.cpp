@@ -55,20 +55,22 @@ void TStrings::LoadFromStream(TStream& stream, TEncoding* encoding) {
     SetText(encoding->GetString(buffer, markLength, count - markLength));
 }
 
-std::u16string TStrings::GetName(int index) const {
-    const std::u16string entry = Get(index);
-    const std::size_t p = entry.find(NameValueSeparator());
-    return p == std::u16string::npos ? std::u16string() : entry.substr(0, p);
-}
+std::u16string TStrings::GetName(int index) const { return std::u16string(SplitNameValue(Get(index)).first); }
 
 std::u16string TStrings::GetValueFromIndex(int index) const {
     if (index < 0) return {};
-    const std::u16string entry = Get(index);
-    const std::size_t p = entry.find(NameValueSeparator());
-    return p == std::u16string::npos ? std::u16string() : entry.substr(p + 1);
+    return std::u16string(SplitNameValue(Get(index)).second);
 }
 
-std::u16string TStringList::Get(int index) const { return FList.at(static_cast<std::size_t>(index)).String; }
+std::pair<std::u16string_view, std::u16string_view> TStrings::SplitNameValue(std::u16string_view entry) const {
+    const std::size_t p = entry.find(NameValueSeparator());
+    if (p == std::u16string_view::npos) return {};
+    return {entry.substr(0, p), entry.substr(p + 1)};
+}
+
+std::u16string TStringList::Get(int index) const { return Entry(index); }
+
+const std::u16string& TStringList::Entry(int index) const { return FList.at(static_cast<std::size_t>(index)).String; }
 
 int TStringList::Count() const { return static_cast<int>(FList.size()); }
 

@@ -2,6 +2,8 @@
 // The ordered string list that holds the exclusion rules, one rules file
 // while it loads, and the program entries of the command line.
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tessel {
@@ -34,6 +36,8 @@ public:
     /// The text after the first separator; empty when there is none or for
     /// a negative index.
     std::u16string GetValueFromIndex(int index) const;
+    /// An entry's name and value, as GetName and GetValueFromIndex cut them.
+    std::pair<std::u16string_view, std::u16string_view> SplitNameValue(std::u16string_view entry) const;
 
     TEncoding* Encoding() const { return FEncoding; }
     TEncoding* DefaultEncoding() const { return FDefaultEncoding; }
@@ -58,6 +62,10 @@ public:
     int Add(const std::u16string& s) override;
     int AddObject(const std::u16string& s, void* object) override;
     void Clear() override;
+
+    /// The entry itself, without Get's copy: a pass reads every rule for
+    /// every window.
+    const std::u16string& Entry(int index) const;
 
     bool Sorted() const { return false; }
     TDuplicates Duplicates() const { return dupIgnore; }

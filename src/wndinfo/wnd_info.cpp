@@ -24,11 +24,20 @@ std::u16string GetWindowCaption(WindowHandle window) { return ReadWindowText(win
 
 std::u16string GetWindowClassName(WindowHandle window) { return ReadWindowText(window, &Platform::GetClassNameW); }
 
-bool WindowMatchesRule(WindowHandle window, const std::u16string& classMask, const std::u16string& titleMask) {
-    const std::u16string className = GetWindowClassName(window);
-    const std::u16string title = GetWindowCaption(window);
-    if (!TextMatchesMask(className, classMask)) return false;
-    return TextMatchesMask(title, titleMask);
+const std::u16string& TWindowTexts::ClassName() {
+    if (!FClassName) FClassName = GetWindowClassName(FWindow);
+    return *FClassName;
+}
+
+const std::u16string& TWindowTexts::Caption() {
+    if (!FCaption) FCaption = GetWindowCaption(FWindow);
+    return *FCaption;
+}
+
+bool WindowMatchesRule(TWindowTexts& texts, std::u16string_view classMask, std::u16string_view titleMask,
+                       TMaskCache& masks) {
+    if (!masks.Compiled(classMask).Matches(texts.ClassName())) return false;
+    return masks.Compiled(titleMask).Matches(texts.Caption());
 }
 
 bool IsTopLevelWindow(WindowHandle window) {

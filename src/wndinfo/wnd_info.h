@@ -2,7 +2,9 @@
 // Queries and moves of one window: its texts, the exemption test of one
 // rule, and the visible frame without the invisible resize borders.
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -14,10 +16,30 @@ std::u16string GetWindowCaption(WindowHandle window);
 /// The class name, at most its first 259 units; empty on failure.
 std::u16string GetWindowClassName(WindowHandle window);
 
+/// One window's class name and title, each read on first need and then
+/// kept, so that testing a window against many rules reads each text once.
+/// Another program's window answers every read through that program (under
+/// Wine a round trip), which made re-reading them per rule the bulk of a pass.
+class TWindowTexts {
+public:
+    explicit TWindowTexts(WindowHandle window) : FWindow(window) {}
+
+    const std::u16string& ClassName();
+    const std::u16string& Caption();
+
+private:
+    WindowHandle FWindow;
+    std::optional<std::u16string> FClassName;
+    std::optional<std::u16string> FCaption;
+};
+
+class TMaskCache;
+
 /// Whether the window's class matches `classMask` and its title `titleMask`.
-/// The title mask is compiled only when the class matched, so an invalid
-/// title mask raises only for such windows.
-bool WindowMatchesRule(WindowHandle window, const std::u16string& classMask, const std::u16string& titleMask);
+/// The title is read and its mask compiled only when the class matched, so
+/// an invalid title mask raises only for such windows.
+bool WindowMatchesRule(TWindowTexts& texts, std::u16string_view classMask, std::u16string_view titleMask,
+                       TMaskCache& masks);
 
 bool IsTopLevelWindow(WindowHandle window);
 

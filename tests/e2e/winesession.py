@@ -91,6 +91,20 @@ def missing_tools():
     return missing
 
 
+def why_not_here(programs):
+    """Why a session with these Windows programs cannot run on this machine
+    (a program not built, a tool missing, no root); None when it can."""
+    missing = [p for p in programs if not os.path.exists(p)]
+    if missing:
+        return f"{', '.join(missing)} not built (make win64)"
+    tools = missing_tools()
+    if tools:
+        return f"{', '.join(tools)} not installed (scripts/setup.sh installs them)"
+    if os.geteuid() != 0:
+        return "Xorg with the dummy driver and a config file of its own needs root"
+    return None
+
+
 def has_wine32():
     return os.access(WINE32_LOADER, os.X_OK)
 

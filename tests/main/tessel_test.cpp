@@ -38,10 +38,7 @@ struct Driver {
         desktop.Programs[u"nohandle.exe"] = {LaunchResult::NoHandle, 13, {OffScreen(u"nohandle")}};
         desktop.Programs[u"missing.exe"] = {LaunchResult::Failure, 0, {}};
         rulesPath = files.WriteText("rules.txt", "A=B\r\nC=D\r\n");
-        ExclusionRules = std::make_unique<TStringList>();
-        AddBuiltInRules(*ExclusionRules);
     }
-    ~Driver() { ExclusionRules.reset(); }
 
     /// Runs the driver on a command line whose $R stands for the rules file.
     void Run(std::u16string tail) {
@@ -78,6 +75,7 @@ struct Driver {
     SimulatedDesktop desktop;
     ScopedPlatform scope{desktop};
     TempFiles files;
+    RunRules runRules;
     std::u16string rulesPath;
 };
 
@@ -189,11 +187,13 @@ TEST_F(MainBlockTest, ReleasesTheRulesOnEveryPathOut) {
     desktop.CommandLine = u"Tessel.exe";
     MainBlock();
     EXPECT_EQ(ExclusionRules, nullptr);
+    EXPECT_EQ(CompiledMasks, nullptr);
     EXPECT_EQ(desktop.Enumerations, 1);
 
     desktop.CommandLine = u"Tessel.exe -e";
     EXPECT_THROW(MainBlock(), EFOpenError);
     EXPECT_EQ(ExclusionRules, nullptr);
+    EXPECT_EQ(CompiledMasks, nullptr);
 }
 
 TEST_F(MainBlockTest, TheBuiltInRulesLeaveTheTaskbarsAndTheDesktopAlone) {

@@ -3,13 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "fixtures.h"
+#include "main/reference_exemption.h"
 #include "main/tessel.h"
 #include "rules/string_list.h"
 #include "runtime/exception.h"
+#include "wndinfo/wnd_info.h"
 
 namespace tessel {
 namespace {
@@ -23,18 +29,15 @@ std::string Show(const Rect& r) {
 // so that the moves asked for are the frames the correction computed.
 class Pass : public DesktopTest {
 protected:
-    Pass() {
-        ExclusionRules = std::make_unique<TStringList>();
-        AddBuiltInRules(*ExclusionRules);
-        TargetProcessId = 0;
-    }
-    ~Pass() override { ExclusionRules.reset(); }
+    Pass() { TargetProcessId = 0; }
 
     WindowHandle Add(Rect frame, SimWindow window = {}) {
         window.Frame = frame;
         window.Margins = {};
         return desktop.AddWindow(window);
     }
+
+    RunRules runRules;
 };
 
 struct CorrectionCase {
@@ -294,6 +297,174 @@ TEST_F(Pass, NearestMonitorDecidesTheWorkArea) {
     WindowPass();
     EXPECT_EQ(desktop.Window(left).Frame, (Rect{-1200, 584, -400, 784}));
     EXPECT_EQ(desktop.Window(span).Frame, (Rect{0, 100, 800, 500}));
+}
+
+// ---- The pass against the reference exemption test ----------------------
+
+// Desktops and rule lists drawn from small vocabularies, so that masks match
+// often, windows fail rules at the class and at the title, and about half of
+// the rule lists hold a mask that does not compile.
+struct Trial {
+    std::vector<SimWindow> Windows;
+    std::vector<std::u16string> Rules;  // after the built-in rule
+    std::uint32_t TargetProcessId = 0;
+};
+
+class TrialGenerator {
+public:
+    Trial Next() {
+        static const char16_t* const Classes[] = {u"Notepad", u"Shell_TrayWnd", u"Shell_SecondaryTrayWnd", u"IME",
+                                                  u"tooltips_class32", u"CabinetWClass", u""};
+        static const char16_t* const Titles[] = {u"", u"memo", u"readme.txt - Notepad", u"Default IME", u"[draft]"};
+        static const char16_t* const ClassMasks[] = {u"Notepad", u"*", u"Shell_*TrayWnd", u"I?E", u"[A-M]*",
+                                                     u"*class*", u"", u"[", u"x[-a]", u"*[b-a]"};
+        static const char16_t* const TitleMasks[] = {u"*", u"", u"memo", u"*Notepad", u"DEFAULT*", u"[[]*",
+                                                     u"*e*", u"[]", u"[!"};
+        Trial trial;
+        for (std::size_t n = 1 + Pick(8); n > 0; --n) {
+            SimWindow window{.ProcessId = static_cast<std::uint32_t>(1 + Pick(2)),
+                             .ClassName = Classes[Pick(std::size(Classes))],
+                             .Title = Titles[Pick(std::size(Titles))],
+                             .Visible = Pick(4) != 0};
+            const int shift = 10 * static_cast<int>(n);
+            window.Frame = Pick(2) == 0 ? Rect{100, 100, 500, 400} : Rect{1800, 100 + shift, 2200, 500 + shift};
+            window.Margins = {};
+            trial.Windows.push_back(window);
+        }
+        for (std::size_t n = Pick(6); n > 0; --n) {
+            std::u16string rule = TitleMasks[Pick(std::size(TitleMasks))];
+            if (Pick(8) != 0) rule += u"=";
+            trial.Rules.push_back(rule + ClassMasks[Pick(std::size(ClassMasks))]);
+        }
+        trial.TargetProcessId = static_cast<std::uint32_t>(Pick(3));
+        return trial;
+    }
+
+private:
+    std::size_t Pick(std::size_t count) { return std::uniform_int_distribution<std::size_t>(0, count - 1)(FRandom); }
+    std::mt19937 FRandom{13};
+};
+
+std::string Failure(const Exception& error) { return Narrow(error.ClassName()) + ": " + Narrow(error.Message()); }
+
+// What one pass did: its moves, and the failure with the window it met.
+struct PassOutcome {
+    std::vector<SimMove> Moves;
+    std::string Failure;
+    std::vector<std::string> ReadFaults;  // windows read more often than the goal allows
+    friend bool operator==(const PassOutcome& a, const PassOutcome& b) {
+        return a.Moves == b.Moves && a.Failure == b.Failure;
+    }
+};
+
+// Whether any rule's class mask matches the class: only then may a pass read
+// a window's title.
+bool SomeClassMaskMatches(const std::u16string& className) {
+    for (int i = 0; i < ExclusionRules->Count(); ++i) {
+        try {
+            if (TextMatchesMask(className, ExclusionRules->GetValueFromIndex(i))) return true;
+        } catch (const EMaskException&) {
+        }
+    }
+    return false;
+}
+
+// Two passes of one run over the trial's desktop, the second finding the
+// moves of the first and the masks the first compiled.
+std::vector<PassOutcome> RunPasses(const Trial& trial, void (*pass)()) {
+    SimulatedDesktop desktop;
+    desktop.Monitors.push_back({{0, 0, 1920, 1080}, {0, 0, 1920, 1040}});
+    for (const SimWindow& window : trial.Windows) desktop.AddWindow(window);
+    ScopedPlatform scope(desktop);
+    RunRules runRules;
+    for (const std::u16string& rule : trial.Rules) ExclusionRules->Add(rule);
+    TargetProcessId = trial.TargetProcessId;
+    std::vector<PassOutcome> outcomes;
+    for (int i = 0; i < 2; ++i) {
+        PassOutcome outcome;
+        desktop.Moves.clear();
+        desktop.WindowVisits = 0;
+        desktop.ClassNameReads.clear();
+        desktop.TitleReads.clear();
+        try {
+            pass();
+        } catch (const Exception& error) {
+            outcome.Failure = Failure(error) + " at window " + std::to_string(desktop.WindowVisits);
+        }
+        outcome.Moves = desktop.Moves;
+        for (const SimWindow& window : desktop.Windows) {
+            const int classReads = desktop.ClassNameReads[window.Handle];
+            const int titleReads = desktop.TitleReads[window.Handle];
+            if (classReads > 1 || titleReads > 1 || (titleReads > 0 && !SomeClassMaskMatches(window.ClassName)))
+                outcome.ReadFaults.push_back(Narrow(window.ClassName) + " read " + std::to_string(classReads) +
+                                             " and " + std::to_string(titleReads) + " times");
+        }
+        outcomes.push_back(outcome);
+    }
+    TargetProcessId = 0;
+    return outcomes;
+}
+
+std::string Describe(const Trial& trial) {
+    std::string text = "target " + std::to_string(trial.TargetProcessId) + ", rules:";
+    for (const std::u16string& rule : trial.Rules) text += " '" + Narrow(rule) + "'";
+    text += ", windows:";
+    for (const SimWindow& w : trial.Windows)
+        text += " [" + Narrow(w.ClassName) + " / " + Narrow(w.Title) + (w.Visible ? "" : ", hidden") + "]";
+    return text;
+}
+
+TEST(PassAgainstReference, SameMovesAndTheSameFailureAtTheSameWindow) {
+    TrialGenerator generator;
+    int failed = 0, moved = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const Trial trial = generator.Next();
+        const std::vector<PassOutcome> want = RunPasses(trial, &ReferenceWindowPass);
+        const std::vector<PassOutcome> got = RunPasses(trial, &WindowPass);
+        ASSERT_EQ(got, want) << Describe(trial) << "\nwanted failure '" << want[0].Failure << "', got '"
+                             << got[0].Failure << "'";
+        for (const PassOutcome& outcome : got)
+            ASSERT_TRUE(outcome.ReadFaults.empty()) << Describe(trial) << ": " << outcome.ReadFaults[0];
+        failed += !got[0].Failure.empty();
+        moved += !got[0].Moves.empty();
+    }
+    EXPECT_GT(failed, 500);
+    EXPECT_GT(moved, 500);
+}
+
+// The rule that exempts each window, window after window of one run; unlike
+// a pass this goes on after a failure, so a mask that failed once must fail
+// again at every later window that needs it.
+TEST(PassAgainstReference, SameRuleExemptsEachWindow) {
+    TrialGenerator generator;
+    std::map<std::string, int> seen;
+    for (int i = 0; i < 3000; ++i) {
+        const Trial trial = generator.Next();
+        SimulatedDesktop desktop;
+        for (const SimWindow& window : trial.Windows) desktop.AddWindow(window);
+        ScopedPlatform scope(desktop);
+        RunRules runRules;
+        for (const std::u16string& rule : trial.Rules) ExclusionRules->Add(rule);
+        const auto decide = [](const std::function<std::optional<int>()>& test) -> std::string {
+            try {
+                const std::optional<int> rule = test();
+                return rule ? "rule " + std::to_string(*rule) : "not exempt";
+            } catch (const Exception& error) {
+                return Failure(error);
+            }
+        };
+        for (const SimWindow& window : desktop.Windows) {
+            const std::string want = decide([&] { return ReferenceExemptingRule(window.Handle); });
+            TWindowTexts texts(window.Handle);
+            const std::string got = decide([&] { return ExemptingRule(texts); });
+            ASSERT_EQ(got, want) << Describe(trial) << ", at " << Narrow(window.ClassName) << " / "
+                                 << Narrow(window.Title);
+            ++seen[want.substr(0, 4)];
+        }
+    }
+    EXPECT_GT(seen["rule"], 1000);
+    EXPECT_GT(seen["not "], 1000);
+    EXPECT_GT(seen["EMas"], 1000);
 }
 
 }  // namespace

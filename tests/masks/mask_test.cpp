@@ -190,6 +190,23 @@ TEST_F(MaskTest, InvalidMasksNameThePosition) {
     EXPECT_THROW(TextMatchesMask(u"", u"[abc"), EMaskException);
 }
 
+TEST_F(MaskTest, CacheKeepsCompiledMasksAndRaisesForAnInvalidOneEveryTime) {
+    TMaskCache cache;
+    const TMask& star = cache.Compiled(u"Shell_*TrayWnd");
+    EXPECT_EQ(&cache.Compiled(u"Shell_*TrayWnd"), &star) << "compiled once, then reused";
+    EXPECT_NE(&cache.Compiled(u"shell_*traywnd"), &star) << "keyed by the exact text";
+    EXPECT_TRUE(star.Matches(u"Shell_SecondaryTrayWnd"));
+    for (int i = 0; i < 2; ++i) {
+        try {
+            cache.Compiled(u"[abc");
+            ADD_FAILURE() << "no failure at request " << i;
+        } catch (const EMaskException& error) {
+            EXPECT_EQ(error.Message(), ExpectedMessage(u"[abc", 5)) << "request " << i;
+        }
+    }
+    EXPECT_EQ(&cache.Compiled(u"Shell_*TrayWnd"), &star) << "a failure leaves the kept masks alone";
+}
+
 // Small masks and texts of the units that matter, compared with the plain
 // backtracking search of the reference on every answer and every fault.
 class MaskGenerator {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fixtures.h"
+#include "masks/mask.h"
 #include "runtime/exception.h"
 #include "runtime/version.h"
 
@@ -31,6 +32,19 @@ TEST_F(WndInfo, TextsAreReadIntoRoomFor259Units) {
     EXPECT_EQ(GetWindowCaption(0x9999), u"") << "an unknown window has no title";
 }
 
+TEST_F(WndInfo, TextsAreReadOnFirstNeedAndOnce) {
+    const WindowHandle handle = desktop.AddWindow({.ClassName = u"Notepad", .Title = u"memo"});
+    TWindowTexts texts(handle);
+    EXPECT_TRUE(desktop.ClassNameReads.empty());
+    EXPECT_TRUE(desktop.TitleReads.empty());
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(texts.ClassName(), u"Notepad");
+        EXPECT_EQ(texts.Caption(), u"memo");
+    }
+    EXPECT_EQ(desktop.ClassNameReads[handle], 1);
+    EXPECT_EQ(desktop.TitleReads[handle], 1);
+}
+
 TEST_F(WndInfo, RuleTestsTheClassFirstAndTheTitleOnlyWhenTheClassMatched) {
     SimWindow window;
     window.ClassName = u"Notepad";
@@ -40,17 +54,26 @@ TEST_F(WndInfo, RuleTestsTheClassFirstAndTheTitleOnlyWhenTheClassMatched) {
         const char16_t* ClassMask;
         const char16_t* TitleMask;
         bool Matches;
+        int TitleReads;
     } cases[] = {
-        {u"Notepad", u"*Notepad", true},
-        {u"notepad", u"README*", true},
-        {u"Notepad", u"", false},
-        {u"Other", u"*", false},
-        {u"Other", u"[", false},  // the invalid title mask is never compiled
+        {u"Notepad", u"*Notepad", true, 1},
+        {u"notepad", u"README*", true, 1},
+        {u"Notepad", u"", false, 1},
+        {u"Other", u"*", false, 0},
+        {u"Other", u"[", false, 0},  // the invalid title mask is never compiled
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(WindowMatchesRule(handle, c.ClassMask, c.TitleMask), c.Matches)
+    for (const auto& c : cases) {
+        desktop.TitleReads.clear();
+        TMaskCache masks;
+        TWindowTexts texts(handle);
+        EXPECT_EQ(WindowMatchesRule(texts, c.ClassMask, c.TitleMask, masks), c.Matches)
             << Narrow(c.ClassMask) << " / " << Narrow(c.TitleMask);
-    EXPECT_THROW(WindowMatchesRule(handle, u"Notepad", u"["), EMaskException);
+        EXPECT_EQ(desktop.TitleReads[handle], c.TitleReads) << Narrow(c.ClassMask) << " / " << Narrow(c.TitleMask);
+    }
+    TMaskCache masks;
+    TWindowTexts texts(handle);
+    EXPECT_THROW(WindowMatchesRule(texts, u"Notepad", u"[", masks), EMaskException);
+    EXPECT_THROW(WindowMatchesRule(texts, u"[", u"*", masks), EMaskException);
 }
 
 TEST_F(WndInfo, TopLevelMeansTheDesktopIsTheParent) {

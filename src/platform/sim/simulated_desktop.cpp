@@ -289,11 +289,13 @@ bool SimulatedDesktop::CloseHandle(std::uintptr_t handle) {
 // ---- Windows and monitors ----------------------------------------------
 
 int SimulatedDesktop::GetWindowTextW(WindowHandle window, char16_t* buffer, int size) {
+    ++TitleReads[window];
     const SimWindow* w = Find(window);
     return CopyOut(w ? w->Title : u"", buffer, size);
 }
 
 int SimulatedDesktop::GetClassNameW(WindowHandle window, char16_t* buffer, int size) {
+    ++ClassNameReads[window];
     const SimWindow* w = Find(window);
     return CopyOut(w ? w->ClassName : u"", buffer, size);
 }

@@ -111,6 +111,8 @@ public:
     int Enumerations = 0;
     int WindowVisits = 0;
     int DwmLoads = 0;
+    std::map<WindowHandle, int> ClassNameReads;  // GetClassNameW calls per window
+    std::map<WindowHandle, int> TitleReads;      // GetWindowTextW calls per window
 
     /// Adds a window, giving it a handle when it has none; answers the handle.
     WindowHandle AddWindow(SimWindow window);
