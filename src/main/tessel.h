@@ -16,7 +16,7 @@ inline constexpr const char16_t* BuiltInRules[] = {u"=Shell_*TrayWnd", u"*=Progm
 /// Appends the built-in rules to `rules`, in their order.
 void AddBuiltInRules(TStringList& rules);
 
-/// The rules of the run: the built-in rule first, then each rules file's.
+/// The rules of the run: the built-in rules first, then each rules file's.
 extern std::unique_ptr<TStringList> ExclusionRules;
 
 /// The rules' masks compiled so far in the run, by their text: a mask is
