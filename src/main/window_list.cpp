@@ -5,7 +5,6 @@
 #include "main/tessel.h"
 #include "rules/string_list.h"
 #include "runtime/text_format.h"
-#include "wndinfo/wnd_info.h"
 
 namespace tessel {
 
@@ -78,13 +77,13 @@ TWindowList::~TWindowList() {
     if (FConsole) Os().CloseHandle(FOutput);
 }
 
-void TWindowList::Write(WindowHandle window, const TPlacement& placement) {
+void TWindowList::Write(TWindowTexts& texts, const TPlacement& placement) {
     if (FOutput == 0) return;
     std::uint32_t processId = 0;
-    Os().GetWindowThreadProcessId(window, &processId);
+    Os().GetWindowThreadProcessId(texts.Window(), &processId);
     WriteLine(FormatText(u"%p\t%d\t%s\t%s\t%s\t%s\t%s",
-                         {static_cast<std::int64_t>(window), static_cast<std::int64_t>(processId),
-                          EscapeListField(GetWindowClassName(window)), EscapeListField(GetWindowCaption(window)),
+                         {static_cast<std::int64_t>(texts.Window()), static_cast<std::int64_t>(processId),
+                          EscapeListField(texts.ClassName()), EscapeListField(texts.Caption()),
                           ShowRect(placement.Frame), ShowRect(placement.Work), DecisionText(placement)}));
 }
 

@@ -8,6 +8,7 @@
 
 #include "main/window_pass.h"
 #include "platform/platform.h"
+#include "wndinfo/wnd_info.h"
 
 namespace tessel {
 
@@ -25,7 +26,9 @@ public:
     TWindowList(const TWindowList&) = delete;
     TWindowList& operator=(const TWindowList&) = delete;
 
-    void Write(WindowHandle window, const TPlacement& placement);
+    /// The window's texts come from those the pass read, so that each is
+    /// read at most once.
+    void Write(TWindowTexts& texts, const TPlacement& placement);
 
 private:
     /// A line that cannot be written (a pipe closed by its reader) ends the

@@ -42,9 +42,9 @@ bool Answers(WindowHandle window) {
 
 /// Ends the judgement of a window: the window list, when there is one, gets
 /// its line.
-bool Decided(WindowHandle window, TPlacement& placement, TDecision decision) {
+bool Decided(TWindowTexts& texts, TPlacement& placement, TDecision decision) {
     placement.Decision = decision;
-    if (WindowList != nullptr) WindowList->Write(window, placement);
+    if (WindowList != nullptr) WindowList->Write(texts, placement);
     return true;
 }
 
@@ -68,29 +68,29 @@ bool PlaceWindow(WindowHandle window, std::intptr_t) {
     TPlacement placement;
     TWindowTexts texts(window);
     placement.Rule = ExemptingRule(texts);
-    if (placement.Rule) return Decided(window, placement, TDecision::dcExempt);
-    if (!Os().IsWindowVisible(window)) return Decided(window, placement, TDecision::dcHidden);
-    if (Os().IsIconic(window)) return Decided(window, placement, TDecision::dcMinimised);
+    if (placement.Rule) return Decided(texts, placement, TDecision::dcExempt);
+    if (!Os().IsWindowVisible(window)) return Decided(texts, placement, TDecision::dcHidden);
+    if (Os().IsIconic(window)) return Decided(texts, placement, TDecision::dcMinimised);
     // A maximised window's borders hang off the work area by design.
-    if (Os().IsZoomed(window)) return Decided(window, placement, TDecision::dcMaximised);
+    if (Os().IsZoomed(window)) return Decided(texts, placement, TDecision::dcMaximised);
     const MonitorHandle monitor = Os().MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
-    if (monitor == 0) return Decided(window, placement, TDecision::dcNoMonitor);
+    if (monitor == 0) return Decided(texts, placement, TDecision::dcNoMonitor);
     MonitorInfo info;
     info.cbSize = MonitorInfoSize;
-    if (!Os().GetMonitorInfoW(monitor, &info)) return Decided(window, placement, TDecision::dcNoMonitor);
+    if (!Os().GetMonitorInfoW(monitor, &info)) return Decided(texts, placement, TDecision::dcNoMonitor);
     const Rect w = info.rcWork;
     placement.Work = w;
     Rect r;
-    if (!GetVisibleFrame(window, r)) return Decided(window, placement, TDecision::dcNoFrame);
+    if (!GetVisibleFrame(window, r)) return Decided(texts, placement, TDecision::dcNoFrame);
     placement.Frame = r;
     // A video, a presentation or a game covers its whole monitor, taskbar
     // included, or every monitor at once, on purpose.
-    if (r == info.rcMonitor || r == VirtualScreen()) return Decided(window, placement, TDecision::dcFullScreen);
+    if (r == info.rcMonitor || r == VirtualScreen()) return Decided(texts, placement, TDecision::dcFullScreen);
     if (!PointOutsideRect(w, {r.Right, r.Bottom}) && !PointOutsideRect(w, {r.Left, r.Top}))
-        return Decided(window, placement, TDecision::dcInside);
+        return Decided(texts, placement, TDecision::dcInside);
     // A move waits until the window's program handles it, so a program that
     // has stopped answering would hold the run up for good.
-    if (!Answers(window)) return Decided(window, placement, TDecision::dcNotResponding);
+    if (!Answers(window)) return Decided(texts, placement, TDecision::dcNotResponding);
 
     // Bottom-right corner first, by shifting only; a window larger than the
     // work area is thereby pushed out at the top-left, which the second step
@@ -115,7 +115,7 @@ bool PlaceWindow(WindowHandle window, std::intptr_t) {
         Move(window, r.Left, r.Top, width, height);
     }
     placement.Target = r;
-    return Decided(window, placement, TDecision::dcMove);
+    return Decided(texts, placement, TDecision::dcMove);
 }
 
 void WindowPass() { Os().EnumWindows(&PlaceWindow, 0); }

@@ -24,6 +24,7 @@ class TWindowTexts {
 public:
     explicit TWindowTexts(WindowHandle window) : FWindow(window) {}
 
+    WindowHandle Window() const { return FWindow; }
     const std::u16string& ClassName();
     const std::u16string& Caption();
 

@@ -21,7 +21,6 @@ namespace tessel {
 
 namespace {
 
-constexpr std::uint32_t FileShareWrite = 2;
 constexpr std::uint32_t ErrorInvalidFunction = 1;
 constexpr std::uint32_t ErrorFileNotFound = 2;
 constexpr std::uint32_t ErrorPathNotFound = 3;
@@ -550,7 +549,7 @@ FileHandle SimulatedDesktop::CreateFileW(const char16_t* name, std::uint32_t acc
     }
     const std::u16string full = FullPath(view);
     // A writer elsewhere conflicts with any open that does not share writing.
-    if (FilesOpenForWriting.count(full) != 0 && (share & FileShareWrite) == 0) {
+    if (FilesOpenForWriting.count(full) != 0 && (share & FILE_SHARE_WRITE) == 0) {
         LastError = ErrorSharingViolation;
         return InvalidHandleValue;
     }
