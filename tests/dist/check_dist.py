@@ -21,7 +21,9 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
 import dist  # noqa: E402
+from pe_file import PE  # noqa: E402
 
 SKIP_EXIT = 77
 ENTRIES = ["Tessel.exe", "x64/Tessel.exe", "README.txt", "rules-example.txt", "SHA256SUMS"]
@@ -31,58 +33,6 @@ EXECUTABLES = [("Tessel.exe", 0x14C, "i686-w64-mingw32-objdump"),
 SMOKE = ["off the right edge", "launch moves only the launched program's windows",
          "the example rules file of the download", "version block and manifest"]
 RT_VERSION, RT_MANIFEST = 16, 24
-
-
-# --- a small reader of PE files --------------------------------------------
-
-class PE:
-    def __init__(self, data):
-        self.data = data
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("no PE signature")
-        (self.machine, sections, self.timestamp, self.symbol_table, self.symbols,
-         optional_size) = struct.unpack_from("<HHIIIH", data, pe + 4)
-        optional = pe + 24
-        magic = struct.unpack_from("<H", data, optional)[0]
-        directories = optional + (96 if magic == 0x10B else 112)
-        self.resource_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
-        self.sections = []
-        for i in range(sections):
-            at = optional + optional_size + 40 * i
-            name = data[at:at + 8].rstrip(b"\0").decode("ascii", "replace")
-            size, rva, raw_size, raw = struct.unpack_from("<IIII", data, at + 8)
-            self.sections.append((name, rva, max(size, raw_size), raw))
-
-    def at(self, rva):
-        for _, start, size, raw in self.sections:
-            if start <= rva < start + size:
-                return raw + rva - start
-        raise ValueError(f"RVA {rva:#x} lies in no section")
-
-    def resource(self, kind, ident):
-        """The bytes of the first language of resource kind/ident, or None."""
-        base = self.at(self.resource_rva)
-
-        def entries(offset):
-            named, numbered = struct.unpack_from("<HH", self.data, base + offset + 12)
-            for i in range(named + numbered):
-                key, target = struct.unpack_from("<II", self.data, base + offset + 16 + 8 * i)
-                yield key, target
-
-        def child(offset, wanted):
-            for key, target in entries(offset):
-                if wanted is None or key == wanted:
-                    return target & 0x7FFFFFFF, bool(target & 0x80000000)
-            return None, False
-
-        offset = 0
-        for wanted in (kind, ident, None):
-            offset, is_directory = child(offset, wanted)
-            if offset is None:
-                return None
-        rva, size = struct.unpack_from("<II", self.data, base + offset)
-        return self.data[self.at(rva):self.at(rva) + size]
 
 
 def version_blocks(data, offset=0, end=None):

@@ -26,7 +26,9 @@ import time
 from dataclasses import dataclass, field
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import winesession  # noqa: E402
+from pe_file import PE  # noqa: E402
 from winesession import Monitor, Session, SessionError, read_report, windows_path  # noqa: E402
 
 SKIP_EXIT = 77
@@ -837,41 +839,14 @@ def check_resources(session, tessel, work):
 KNOWN_LIBRARIES = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll"}
 
 
-def pe_imports(path):
-    """The names of the libraries a PE file imports at load time, and of
-    those it imports with the linker's delayed loading."""
-    import struct
+def read_pe(path):
     with open(path, "rb") as f:
-        data = f.read()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    sections, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
-    optional = pe + 24
-    directories = optional + (96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112)
-    table = [struct.unpack_from("<IIII", data, pe + 24 + optional_size + 40 * i + 8) for i in range(sections)]
-
-    def offset(rva):
-        for size, address, _, raw in table:
-            if address <= rva < address + size:
-                return rva - address + raw
-        raise ValueError(f"RVA {rva:#x} lies in no section")
-
-    def names(directory, entry_size, name_field):
-        rva = struct.unpack_from("<I", data, directories + 8 * directory)[0]
-        found = []
-        while rva:
-            at = offset(rva)
-            name = struct.unpack_from("<I", data, at + name_field)[0]
-            if not any(data[at:at + entry_size]):
-                break
-            found.append(data[offset(name):data.index(b"\0", offset(name))].decode("ascii"))
-            rva += entry_size
-        return found
-
-    return names(1, 20, 12), names(13, 32, 4)
+        return PE(f.read())
 
 
 def check_imports(tessel):
-    loaded, delayed = pe_imports(tessel)
+    pe = read_pe(tessel)
+    loaded, delayed = pe.imported_libraries(), pe.imported_libraries(delayed=True)
     failures = [f"imports {name} at load time, which is looked for beside the program first"
                 for name in loaded if name.lower() not in KNOWN_LIBRARIES]
     failures += [f"imports {name} through the linker's delayed loading" for name in delayed]
@@ -879,14 +854,6 @@ def check_imports(tessel):
 
 
 # --- the suite ----------------------------------------------------------------
-
-def is_32_bit(exe):
-    """Whether the PE header names the i386 machine."""
-    with open(exe, "rb") as f:
-        head = f.read(4096)
-    pe = int.from_bytes(head[0x3C:0x40], "little")
-    return head[pe:pe + 4] == b"PE\0\0" and int.from_bytes(head[pe + 4:pe + 6], "little") == 0x14C
-
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -921,7 +888,7 @@ def main():
     skipped = []
     passed = failed = 0
     if options.exe:
-        if is_32_bit(tessel64):
+        if read_pe(tessel64).machine == 0x14C:  # i386
             targets = [("win32", tessel64)]
             if not winesession.has_wine32():
                 print(f"FAIL e2e [win32]: {options.exe} is a 32-bit program and wine32 is not installed")
