@@ -137,21 +137,24 @@ void CheckLoad(std::string_view input) {
         desktop.AnsiCodePage = codePage;
     }
 
-    Bytes arrived = file;
     const std::size_t readable = shortRead ? file.size() / 2 : file.size();
-    std::fill(arrived.begin() + static_cast<std::ptrdiff_t>(readable), arrived.end(), 0);
-    const std::optional<std::u16string> text = ExpectedText(arrived, codePage);
+    const std::optional<std::u16string> text = ExpectedText(file, codePage);
 
     TStringList list;
     TBytesStream stream(file, readable);
     try {
         list.LoadFromStream(stream);
+    } catch (const EReadError&) {
+        Check(readable < file.size(), "EReadError for a stream that delivered every byte");
+        Check(list.Count() == 0, "rules left in the list after EReadError");
+        return;
     } catch (const EEncodingError& error) {
         Check(!text.has_value(), "EEncodingError for bytes that decode");
         Check(error.Message() == EncodingErrorMessage, "EEncodingError with another message");
         Check(list.Count() == 0, "rules left in the list after EEncodingError");
         return;
     }
+    Check(readable == file.size(), "a stream that delivered fewer bytes than its size was taken");
     Check(text.has_value(), "bytes that cannot be decoded were taken");
     CheckRules(list, ExpectedLines(*text));
 }

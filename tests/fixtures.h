@@ -18,6 +18,7 @@
 #include "masks/mask.h"
 #include "platform/sim/simulated_desktop.h"
 #include "rules/string_list.h"
+#include "wndinfo/wnd_info.h"
 
 namespace tessel {
 
@@ -36,8 +37,10 @@ struct RunRules {
         ExclusionRules = std::make_unique<TStringList>();
         AddBuiltInRules(*ExclusionRules);
         CompiledMasks = std::make_unique<TMaskCache>();
+        VirtualDesktops = std::make_unique<TVirtualDesktops>();
     }
     ~RunRules() {
+        VirtualDesktops.reset();
         CompiledMasks.reset();
         ExclusionRules.reset();
     }

@@ -8,6 +8,7 @@
 #include "masks/mask.h"
 #include "platform/platform.h"
 #include "rules/string_list.h"
+#include "wndinfo/wnd_info.h"
 
 namespace tessel {
 
@@ -80,6 +81,9 @@ void RunDriver() {
         WindowPass();
         return;
     }
+    // The shell may hand a launch to an extension that is a COM object (a
+    // shortcut, a Store app, a URL protocol), which needs COM on this thread.
+    const TComApartment apartment;
     const int count = programs.Count();
     for (int i = 0; i < count; ++i) LaunchAndPass(programs.Strings(i));
 }
@@ -88,11 +92,13 @@ void MainBlock() {
     ExclusionRules = std::make_unique<TStringList>();
     struct ReleaseRules {
         ~ReleaseRules() {
+            VirtualDesktops.reset();
             CompiledMasks.reset();
             ExclusionRules.reset();
         }
     } releaseRules;
     CompiledMasks = std::make_unique<TMaskCache>();
+    VirtualDesktops = std::make_unique<TVirtualDesktops>();
     AddBuiltInRules(*ExclusionRules);
     RunDriver();
 }

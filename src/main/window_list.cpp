@@ -14,8 +14,9 @@ namespace {
 
 // One text per decision, in the order of TDecision.
 constexpr const char16_t* DecisionTexts[] = {
-    u"exempt by rule %d: %s", u"hidden",   u"minimised", u"maximised",      u"no monitor",
-    u"no frame",              u"full screen", u"inside", u"not responding", u"would move to %s",
+    u"exempt by rule %d: %s", u"hidden",     u"minimised", u"maximised",      u"cloaked",
+    u"no monitor",            u"no frame",   u"full screen", u"inside",       u"docked bar",
+    u"not responding",        u"would move to %s",
 };
 static_assert(std::size(DecisionTexts) == static_cast<std::size_t>(TDecision::dcMove) + 1);
 
@@ -60,7 +61,11 @@ std::u16string EscapeListField(std::u16string_view text) {
 TWindowList::TWindowList() {
     const FileHandle output = Os().GetStdHandle(STD_OUTPUT_HANDLE);
     const std::uint32_t type = output == 0 || output == InvalidHandleValue ? 0 : Os().GetFileType(output);
-    if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) {
+    // A device that is not a console (NUL, a serial port) takes bytes as a
+    // file does.
+    std::uint32_t mode = 0;
+    if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE ||
+        (type == FILE_TYPE_CHAR && !Os().GetConsoleMode(output, &mode))) {
         FOutput = output;
     } else if (Os().AttachConsole(ATTACH_PARENT_PROCESS)) {
         const FileHandle console = Os().CreateFileW(u"CONOUT$", GENERIC_READ | GENERIC_WRITE,

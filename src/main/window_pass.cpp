@@ -6,6 +6,7 @@
 #include "main/window_list.h"
 #include "masks/mask.h"
 #include "rules/string_list.h"
+#include "runtime/version.h"
 #include "wndinfo/wnd_info.h"
 
 namespace tessel {
@@ -29,6 +30,34 @@ Rect VirtualScreen() {
     const std::int32_t top = Os().GetSystemMetrics(SM_YVIRTUALSCREEN);
     return {left, top, ClampToInt32(std::int64_t{left} + Os().GetSystemMetrics(SM_CXVIRTUALSCREEN)),
             ClampToInt32(std::int64_t{top} + Os().GetSystemMetrics(SM_CYVIRTUALSCREEN))};
+}
+
+/// Whether the frame lies in the band between a monitor's edge and its work
+/// area without reaching into the work area: where the bars that programs
+/// dock at an edge live, which Windows keeps the work area clear of.
+bool InDockingBand(const Rect& r, const MonitorInfo& info) {
+    const Rect& m = info.rcMonitor;
+    const Rect& w = info.rcWork;
+    const bool withinMonitor = r.Left >= m.Left && r.Top >= m.Top && r.Right <= m.Right && r.Bottom <= m.Bottom;
+    const bool overlapsWork = std::min(r.Right, w.Right) > std::max(r.Left, w.Left) &&
+                              std::min(r.Bottom, w.Bottom) > std::max(r.Top, w.Top);
+    return withinMonitor && !overlapsWork;
+}
+
+/// Whether the shell names the window as the auto-hide bar of an edge of its
+/// monitor. Such a bar, while hidden, lies almost wholly off the monitor.
+/// Before Windows 8 the shell keeps auto-hide bars for the primary monitor only.
+bool IsAutoHideBar(WindowHandle window, const MonitorInfo& info) {
+    const bool perMonitor = StartupVersion.Major > 6 || (StartupVersion.Major == 6 && StartupVersion.Minor >= 2);
+    if (!perMonitor && (info.dwFlags & MONITORINFOF_PRIMARY) == 0) return false;
+    for (std::uint32_t edge = ABE_LEFT; edge <= ABE_BOTTOM; ++edge) {
+        AppBarData bar;
+        bar.cbSize = AppBarDataSize;
+        bar.uEdge = edge;
+        bar.rc = info.rcMonitor;
+        if (Os().SHAppBarMessage(perMonitor ? ABM_GETAUTOHIDEBAREX : ABM_GETAUTOHIDEBAR, &bar) == window) return true;
+    }
+    return false;
 }
 
 /// Whether the window's program handles a message within a second. Tessel
@@ -73,6 +102,9 @@ bool PlaceWindow(WindowHandle window, std::intptr_t) {
     if (Os().IsIconic(window)) return Decided(texts, placement, TDecision::dcMinimised);
     // A maximised window's borders hang off the work area by design.
     if (Os().IsZoomed(window)) return Decided(texts, placement, TDecision::dcMaximised);
+    // Visible to the window manager but not shown: the Start menu, search
+    // and the shell's other surfaces, suspended Store apps.
+    if (IsWindowCloaked(window)) return Decided(texts, placement, TDecision::dcCloaked);
     const MonitorHandle monitor = Os().MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
     if (monitor == 0) return Decided(texts, placement, TDecision::dcNoMonitor);
     MonitorInfo info;
@@ -88,6 +120,10 @@ bool PlaceWindow(WindowHandle window, std::intptr_t) {
     if (r == info.rcMonitor || r == VirtualScreen()) return Decided(texts, placement, TDecision::dcFullScreen);
     if (!PointOutsideRect(w, {r.Right, r.Bottom}) && !PointOutsideRect(w, {r.Left, r.Top}))
         return Decided(texts, placement, TDecision::dcInside);
+    // Outside the work area by definition, and pulled into it would cover
+    // the user's windows.
+    if (InDockingBand(r, info) || IsAutoHideBar(window, info))
+        return Decided(texts, placement, TDecision::dcDockedBar);
     // A move waits until the window's program handles it, so a program that
     // has stopped answering would hold the run up for good.
     if (!Answers(window)) return Decided(texts, placement, TDecision::dcNotResponding);

@@ -14,10 +14,12 @@ enum class TDecision {
     dcHidden,
     dcMinimised,
     dcMaximised,
+    dcCloaked,
     dcNoMonitor,
     dcNoFrame,
     dcFullScreen,
     dcInside,
+    dcDockedBar,
     dcNotResponding,
     dcMove,
 };

@@ -16,6 +16,7 @@ using ProcessHandle = std::uintptr_t;
 using FileHandle = std::uintptr_t;
 using ModuleHandle = std::uintptr_t;
 using HResult = std::int32_t;
+using ComObject = std::uintptr_t;  // an interface pointer, kept opaque above the seam
 
 constexpr FileHandle InvalidHandleValue = ~FileHandle{0};
 
@@ -52,6 +53,18 @@ struct MonitorInfo {
     std::uint32_t dwFlags = 0;
 };
 constexpr std::uint32_t MonitorInfoSize = 40;
+
+// APPBARDATA
+struct AppBarData {
+    std::uint32_t cbSize = 0;
+    WindowHandle hWnd = 0;
+    std::uint32_t uCallbackMessage = 0;
+    std::uint32_t uEdge = 0;
+    Rect rc;
+    std::intptr_t lParam = 0;
+};
+// sizeof(APPBARDATA) on the target.
+constexpr std::uint32_t AppBarDataSize = sizeof(void*) == 4 ? 36 : 48;
 
 // SHELLEXECUTEINFOW; the fields a launch sets, in the platform's order.
 struct ShellExecuteInfo {
@@ -158,6 +171,14 @@ constexpr std::uint32_t INFINITE = 0xFFFFFFFF;
 constexpr std::uint32_t MONITOR_DEFAULTTONEAREST = 2;
 constexpr std::uint32_t GA_PARENT = 1;
 constexpr std::uint32_t DWMWA_EXTENDED_FRAME_BOUNDS = 9;
+constexpr std::uint32_t DWMWA_CLOAKED = 14;
+constexpr std::uint32_t MONITORINFOF_PRIMARY = 1;
+constexpr std::uint32_t ABM_GETAUTOHIDEBAR = 7;
+constexpr std::uint32_t ABM_GETAUTOHIDEBAREX = 11;
+constexpr std::uint32_t ABE_LEFT = 0;
+constexpr std::uint32_t ABE_BOTTOM = 3;
+constexpr std::uint32_t COINIT_APARTMENTTHREADED = 2;
+constexpr std::uint32_t COINIT_DISABLE_OLE1DDE = 4;
 constexpr std::int32_t SM_XVIRTUALSCREEN = 76;
 constexpr std::int32_t SM_YVIRTUALSCREEN = 77;
 constexpr std::int32_t SM_CXVIRTUALSCREEN = 78;
@@ -189,6 +210,7 @@ constexpr std::uint32_t MEM_COMMIT = 0x1000;
 constexpr std::uint32_t MEM_FREE = 0x10000;
 constexpr std::uint32_t EXCEPTION_CONTINUE_SEARCH = 0;
 constexpr HResult S_OK = 0;
+constexpr HResult S_FALSE = 1;
 
 /// Called once per top-level window by `EnumWindows`; answering false ends
 /// the enumeration.
@@ -237,6 +259,8 @@ public:
     virtual bool AttachConsole(std::uint32_t processId) = 0;
     virtual bool WriteConsoleW(FileHandle console, const char16_t* text, std::uint32_t count,
                                std::uint32_t* written) = 0;
+    /// Fails for a handle that is not a console.
+    virtual bool GetConsoleMode(FileHandle handle, std::uint32_t* mode) = 0;
 
     // Window texts: at most size - 1 units and a terminating zero.
     virtual int GetWindowTextW(WindowHandle window, char16_t* buffer, int size) = 0;
@@ -268,6 +292,21 @@ public:
     virtual HResult DwmIsCompositionEnabled(std::int32_t* enabled) = 0;
     virtual HResult DwmGetWindowAttribute(WindowHandle window, std::uint32_t attribute, void* value,
                                           std::uint32_t size) = 0;
+
+    // The shell's bars docked at the monitors' edges (shell32).
+    virtual std::uintptr_t SHAppBarMessage(std::uint32_t message, AppBarData* data) = 0;
+
+    // COM, resolved like the desktop window manager's functions, from the
+    // system folder's ole32.dll, with the same failures.
+    virtual HResult CoInitializeEx(std::uint32_t flags) = 0;
+    virtual void CoUninitialize() = 0;
+    /// CoCreateInstance of the shell's VirtualDesktopManager for its
+    /// IVirtualDesktopManager; `*manager` is 0 unless the answer is S_OK.
+    virtual HResult CreateVirtualDesktopManager(ComObject* manager) = 0;
+    virtual HResult IsWindowOnCurrentVirtualDesktop(ComObject manager, WindowHandle window,
+                                                    std::int32_t* onCurrent) = 0;
+    /// IUnknown::Release.
+    virtual void Release(ComObject object) = 0;
 
     // Version facts. The version and network-management functions are
     // resolved like the desktop window manager's, from version.dll and
@@ -304,5 +343,19 @@ public:
 /// The platform in force; set once at start-up (or by a test).
 Platform& Os();
 void SetPlatform(Platform* platform);
+
+/// COM on the calling thread for the life of the object, in the apartment
+/// the shell's objects expect. A thread that already has COM keeps it; each
+/// successful initialisation, S_FALSE included, is balanced on release.
+class TComApartment {
+public:
+    TComApartment();
+    ~TComApartment();
+    TComApartment(const TComApartment&) = delete;
+    TComApartment& operator=(const TComApartment&) = delete;
+
+private:
+    bool FInitialised;
+};
 
 }  // namespace tessel

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "runtime/exception.h"
+#include "runtime/string_table.h"
 #include "runtime/text_format.h"
 
 namespace tessel {
@@ -42,6 +43,12 @@ std::u16string SysErrorMessage(std::uint32_t code) {
 
 }  // namespace
 
+void TStream::ReadBuffer(void* buffer, int count) {
+    if (count > 0 && Read(buffer, count) != count) ReadError();
+}
+
+void TStream::ReadError() { Raise<EReadError>(LoadResString(SReadError)); }
+
 std::int64_t TStream::Size() {
     const std::int64_t position = Seek(0, soCurrent);
     const std::int64_t size = Seek(0, soEnd);
@@ -52,7 +59,12 @@ std::int64_t TStream::Size() {
 int THandleStream::Read(void* buffer, int count) {
     if (count <= 0) return 0;
     std::uint32_t read = 0;
-    if (!Os().ReadFile(FHandle, buffer, static_cast<std::uint32_t>(count), &read)) return 0;
+    if (!Os().ReadFile(FHandle, buffer, static_cast<std::uint32_t>(count), &read)) {
+        FReadFailure = Os().GetLastError();
+        return 0;
+    }
+    constexpr std::uint32_t ErrorHandleEof = 38;
+    if (read < static_cast<std::uint32_t>(count)) FReadFailure = ErrorHandleEof;
     return static_cast<int>(std::min<std::uint32_t>(read, static_cast<std::uint32_t>(count)));
 }
 
@@ -67,7 +79,8 @@ std::int64_t THandleStream::Seek(std::int64_t offset, TSeekOrigin origin) {
 
 TFileStream::TFileStream(const std::u16string& fileName)
     : THandleStream(Os().CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL)) {
+                                     FILE_ATTRIBUTE_NORMAL)),
+      FFileName(fileName) {
     if (FHandle == InvalidHandleValue) {
         // The reason is read after the path is formed, so for the empty name
         // it is the reason no path could be formed.
@@ -78,5 +91,10 @@ TFileStream::TFileStream(const std::u16string& fileName)
 }
 
 TFileStream::~TFileStream() { Os().CloseHandle(FHandle); }
+
+void TFileStream::ReadError() {
+    const std::u16string reason = SysErrorMessage(FReadFailure);
+    Raise<EReadError>(FormatText(u"ファイル %s は読み込めません。 %s ", {FullPathName(FFileName), reason}));
+}
 
 }  // namespace tessel

@@ -16,6 +16,9 @@ public:
 
     /// Reads up to `count` bytes; answers how many arrived (0 on failure).
     virtual int Read(void* buffer, int count) = 0;
+    /// Reads exactly `count` bytes, or raises EReadError: a text cut short
+    /// would lose whatever followed without a word.
+    void ReadBuffer(void* buffer, int count);
     /// Moves the position; answers the new one, or -1 when the platform
     /// cannot state it as a 32-bit offset.
     virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
@@ -23,6 +26,9 @@ public:
     std::int64_t Position() { return Seek(0, soCurrent); }
     /// Found by seeking to the end and back; -1 when it cannot be told.
     std::int64_t Size();
+
+protected:
+    [[noreturn]] virtual void ReadError();
 };
 
 class THandleStream : public TStream {
@@ -36,6 +42,9 @@ public:
 
 protected:
     FileHandle FHandle;
+    /// Why the last read delivered less than asked: the platform's error
+    /// code, or ERROR_HANDLE_EOF when it ended early without one.
+    std::uint32_t FReadFailure = 0;
 };
 
 class TFileStream : public THandleStream {
@@ -47,6 +56,13 @@ public:
     ~TFileStream() override;
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;
+
+protected:
+    /// Names the full path and the platform's reason, as the open does.
+    [[noreturn]] void ReadError() override;
+
+private:
+    std::u16string FFileName;
 };
 
 }  // namespace tessel

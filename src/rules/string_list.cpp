@@ -46,9 +46,8 @@ void TStrings::LoadFromStream(TStream& stream, TEncoding* encoding) {
         Raise<EOutOfMemory>(LoadResString(SOutOfMemory));
     const int count = size > position ? static_cast<int>(size - position) : 0;
 
-    // A short or failed read leaves zeros, which end the text where it stopped.
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count), 0);
-    stream.Read(buffer.data(), count);
+    stream.ReadBuffer(buffer.data(), count);
 
     const int markLength = TEncoding::GetBufferEncoding(buffer, encoding, FDefaultEncoding);
     SetEncoding(encoding);

@@ -30,6 +30,7 @@ private:
 
 // clang-format off
 class EFOpenError : public Exception { public: explicit EFOpenError(std::u16string m) : Exception(u"EFOpenError", std::move(m)) {} };
+class EReadError : public Exception { public: explicit EReadError(std::u16string m) : Exception(u"EReadError", std::move(m)) {} };
 class EEncodingError : public Exception { public: explicit EEncodingError(std::u16string m) : Exception(u"EEncodingError", std::move(m)) {} };
 class EMaskException : public Exception { public: explicit EMaskException(std::u16string m) : Exception(u"EMaskException", std::move(m)) {} };
 class EOutOfMemory : public Exception { public: explicit EOutOfMemory(std::u16string m) : Exception(u"EOutOfMemory", std::move(m)) {} };

@@ -6,6 +6,7 @@ namespace tessel {
 
 enum StringId : unsigned {
     SInvalidMask = 65423,
+    SReadError = 65436,
     SAccessViolationInModule = 65457,
     SExternalException = 65479,
     SAccessRead = 65489,

@@ -44,8 +44,45 @@ bool IsTopLevelWindow(WindowHandle window) {
     return Os().GetAncestor(window, GA_PARENT) == Os().GetDesktopWindow();
 }
 
+namespace {
+
+/// Whether the desktop window manager is asked about the window at all; the
+/// three conditions are tested in this order, and the later ones only when
+/// the earlier hold, so that a system without the manager never loads it.
+bool ManagerAnswersFor(WindowHandle window) {
+    return IsTopLevelWindow(window) && StartupVersion.Major >= 6 && IsCompositionEnabled();
+}
+
+}  // namespace
+
+std::unique_ptr<TVirtualDesktops> VirtualDesktops;
+
+TVirtualDesktops::~TVirtualDesktops() {
+    if (FManager != 0) Os().Release(FManager);
+}
+
+bool TVirtualDesktops::OnOtherDesktop(WindowHandle window) {
+    // One attempt per run: a system without the manager (before Windows 10)
+    // would otherwise be asked again for every cloaked window.
+    if (!FApartment) {
+        FApartment.emplace();
+        Os().CreateVirtualDesktopManager(&FManager);
+    }
+    std::int32_t onCurrent = 1;
+    return FManager != 0 && Os().IsWindowOnCurrentVirtualDesktop(FManager, window, &onCurrent) == S_OK &&
+           onCurrent == 0;
+}
+
+bool IsWindowCloaked(WindowHandle window) {
+    if (!ManagerAnswersFor(window)) return false;
+    std::uint32_t cloaked = 0;
+    if (Os().DwmGetWindowAttribute(window, DWMWA_CLOAKED, &cloaked, sizeof cloaked) != S_OK || cloaked == 0)
+        return false;
+    return !VirtualDesktops->OnOtherDesktop(window);
+}
+
 bool GetVisibleFrame(WindowHandle window, Rect& frame) {
-    if (IsTopLevelWindow(window) && StartupVersion.Major >= 6 && IsCompositionEnabled() &&
+    if (ManagerAnswersFor(window) &&
         Os().DwmGetWindowAttribute(window, DWMWA_EXTENDED_FRAME_BOUNDS, &frame, sizeof(Rect)) == S_OK)
         return true;
     return Os().GetWindowRect(window, &frame);

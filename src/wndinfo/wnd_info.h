@@ -2,6 +2,7 @@
 // Queries and moves of one window: its texts, the exemption test of one
 // rule, and the visible frame without the invisible resize borders.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +46,33 @@ bool WindowMatchesRule(TWindowTexts& texts, std::u16string_view classMask, std::
                        TMaskCache& masks);
 
 bool IsTopLevelWindow(WindowHandle window);
+
+/// The shell's virtual-desktop manager, made on first need and kept for the
+/// run: most runs meet no cloaked window and never load COM.
+class TVirtualDesktops {
+public:
+    TVirtualDesktops() = default;
+    ~TVirtualDesktops();
+    TVirtualDesktops(const TVirtualDesktops&) = delete;
+    TVirtualDesktops& operator=(const TVirtualDesktops&) = delete;
+
+    /// True only when the shell answers that the window is on a virtual
+    /// desktop other than the current one; false when it cannot tell.
+    bool OnOtherDesktop(WindowHandle window);
+
+private:
+    std::optional<TComApartment> FApartment;
+    ComObject FManager = 0;
+};
+
+/// The manager of the run; created and released with the rule list.
+extern std::unique_ptr<TVirtualDesktops> VirtualDesktops;
+
+/// Whether the desktop window manager hides the window though it counts as
+/// visible (the shell's own surfaces, suspended Store apps). A window hidden
+/// only because it is on another virtual desktop is not counted: it is the
+/// user's own. Asked only where the visible frame would ask the manager.
+bool IsWindowCloaked(WindowHandle window);
 
 /// The extended frame bounds where the system and composition offer them,
 /// otherwise the window rectangle.

@@ -8,6 +8,9 @@
  *   "[frame answers HHHH]" the result HHHH (hexadecimal), with the rectangle
  *                          filled all the same, so that a caller which
  *                          trusts a failed or S_FALSE answer is caught
+ *   "[cloaked N]"          DWMWA_CLOAKED answers N (as the shell's surfaces
+ *                          and suspended Store apps answer 1, 2 or 4);
+ *                          without it, 0, as for any window on Windows 10
  *
  * The calling process's environment:
  *   TESSEL_E2E_COMPOSITION=off  composition is reported off
@@ -21,6 +24,7 @@
 #include <wchar.h>
 
 #define EXTENDED_FRAME_BOUNDS 9
+#define CLOAKED 14
 
 static void LogCall(const char *name)
 {
@@ -50,14 +54,21 @@ __declspec(dllexport) HRESULT WINAPI DwmIsCompositionEnabled(BOOL *enabled)
 __declspec(dllexport) HRESULT WINAPI DwmGetWindowAttribute(HWND window, DWORD attribute, void *value, DWORD size)
 {
     LogCall("DwmGetWindowAttribute");
-    if (attribute != EXTENDED_FRAME_BOUNDS || value == NULL || size != sizeof(RECT)) return E_INVALIDARG;
-    RECT bounds;
-    if (!GetWindowRect(window, &bounds)) return E_HANDLE;
-
     /* The title is read without a message, as another process's window may
      * be busy or belong to the caller's own thread. */
     wchar_t title[512];
+    if (!IsWindow(window)) return E_HANDLE;
     InternalGetWindowText(window, title, 512);
+    if (attribute == CLOAKED && value != NULL && size == sizeof(DWORD)) {
+        unsigned int cloaked = 0;
+        const wchar_t *cloak = wcsstr(title, L"[cloaked ");
+        if (cloak != NULL) swscanf(cloak, L"[cloaked %u]", &cloaked);
+        *(DWORD *)value = cloaked;
+        return S_OK;
+    }
+    if (attribute != EXTENDED_FRAME_BOUNDS || value == NULL || size != sizeof(RECT)) return E_INVALIDARG;
+    RECT bounds;
+    if (!GetWindowRect(window, &bounds)) return E_HANDLE;
     int left = 7, top = 0, right = 7, bottom = 7;
     unsigned int answer = S_OK;
     const wchar_t *marker = wcsstr(title, L"[frame ");

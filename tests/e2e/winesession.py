@@ -13,6 +13,8 @@ inherit it, and a pipe would then never reach its end.
 """
 
 import contextlib
+import errno
+import functools
 import ctypes
 import os
 import shutil
@@ -105,8 +107,41 @@ def why_not_here(programs):
     return None
 
 
+@functools.lru_cache(maxsize=None)
+def kernel_runs_32bit():
+    """Whether this machine's kernel runs 32-bit x86 programs at all; some
+    virtual machines' kernels are built without that (no IA32 emulation),
+    and every 32-bit program then fails with an exec format error."""
+    try:
+        subprocess.run([WINE32_LOADER, "--version"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+    except OSError as error:
+        return error.errno != errno.ENOEXEC
+    except subprocess.SubprocessError:
+        pass
+    return True
+
+
 def has_wine32():
-    return os.access(WINE32_LOADER, os.X_OK)
+    return os.access(WINE32_LOADER, os.X_OK) and kernel_runs_32bit()
+
+
+WINE32_NOT_HERE = ("this machine's kernel cannot run 32-bit programs (exec format error: no IA32 emulation), "
+                   "so wine32 cannot start the 32-bit build here; it runs on a kernel that can")
+
+
+def why_no_wine32():
+    """Why 32-bit programs cannot run under Wine here; None when they can."""
+    if not os.access(WINE32_LOADER, os.X_OK):
+        return "wine32 is not installed (scripts/setup.sh installs it)"
+    return None if kernel_runs_32bit() else WINE32_NOT_HERE
+
+
+def wine_command():
+    """The loader that starts a Windows program. Debian's `wine` takes the
+    32-bit loader whenever wine32 is installed, also for 64-bit programs, so
+    where the kernel cannot run that one the 64-bit loader is called itself."""
+    return "wine" if not os.access(WINE32_LOADER, os.X_OK) or kernel_runs_32bit() else WINE64_LOADER
 
 
 def wine_identity():
@@ -115,7 +150,7 @@ def wine_identity():
     to be trusted: Wine upgrades it in place on first use, after which
     32-bit programs fail to load kernel32.dll."""
     try:
-        version = subprocess.run(["wine", "--version"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        version = subprocess.run([wine_command(), "--version"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL, text=True, timeout=30).stdout.strip()
     except (OSError, subprocess.SubprocessError):
         version = "unknown"
@@ -338,8 +373,12 @@ class Session:
 
     @property
     def env(self):
-        return dict(os.environ, WINEPREFIX=self.prefix, WINEARCH="win64", WINEDEBUG="-all",
-                    DISPLAY=f":{self.display}", WINEDLLOVERRIDES="mscoree,mshtml=")
+        env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH="win64", WINEDEBUG="-all",
+                   DISPLAY=f":{self.display}", WINEDLLOVERRIDES="mscoree,mshtml=")
+        if wine_command() != "wine":
+            # So that Wine starts every further process with the same loader.
+            env["WINELOADER"] = wine_command()
+        return env
 
     def _start_wine(self):
         # A wineserver left by an earlier run on this prefix talks to a dead display.
@@ -357,7 +396,7 @@ class Session:
                 shutil.rmtree(self.prefix)
         if fresh:
             os.makedirs(self.prefix, exist_ok=True)
-            result = subprocess.run(["wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL, stdout=self._log,
+            result = subprocess.run([wine_command(), "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL, stdout=self._log,
                                     stderr=self._log, timeout=180)
             if result.returncode != 0:
                 raise SessionError(f"wineboot -i failed with {result.returncode}; see {self.log_path}")
@@ -455,7 +494,7 @@ class Session:
         """Starts a Windows program in the session, with `env` added to the
         session's environment and its standard output to `stdout` (a file,
         subprocess.PIPE, or the session's log); returns the Popen."""
-        process = subprocess.Popen(["wine", exe, *args], env=dict(self.env, **(env or {})), cwd=cwd or self.work,
+        process = subprocess.Popen([wine_command(), exe, *args], env=dict(self.env, **(env or {})), cwd=cwd or self.work,
                                    stdin=subprocess.DEVNULL, stdout=stdout or self._log, stderr=self._log,
                                    start_new_session=True, preexec_fn=_die_with_parent)
         if track:

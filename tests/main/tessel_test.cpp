@@ -181,6 +181,49 @@ TEST(Driver, RulesOptionTakesTheNextArgumentWhateverItLooksLike) {
     EXPECT_TRUE(world.desktop.Launches.empty());
 }
 
+// The shell may hand a launch to an extension that is a COM object; a plain
+// run has nothing to launch and never loads COM.
+TEST(Driver, COMIsInForceFromTheFirstLaunchToTheEndOfTheLast) {
+    const struct {
+        const char16_t* Tail;
+        int Initialisations;
+    } cases[] = {
+        {u"", 0},
+        {u"-e $R", 0},
+        {u"app1.exe C:\\Apps\\app2.exe", 1},
+        {u"missing.exe nohandle.exe", 1},
+    };
+    for (const auto& c : cases) {
+        Driver fresh;
+        fresh.Run(c.Tail);
+        EXPECT_EQ(fresh.desktop.ComInitialisations, c.Initialisations) << Narrow(c.Tail);
+        for (const SimLaunch& launch : fresh.desktop.Launches) EXPECT_EQ(launch.ComDepth, 1) << Narrow(c.Tail);
+        EXPECT_EQ(fresh.desktop.ComDepth, 0) << Narrow(c.Tail);
+        EXPECT_EQ(fresh.desktop.UnbalancedComReleases, 0) << Narrow(c.Tail);
+    }
+}
+
+TEST(Driver, COMIsReleasedWhenAPassFailsAndKeptWhenTheThreadHadItInAnotherApartment) {
+    Driver failing;
+    failing.rulesPath = failing.files.WriteText("bad.txt", "[=AppWindow");
+    EXPECT_THROW(failing.Run(u"-e $R app1.exe"), EMaskException);
+    EXPECT_EQ(failing.desktop.ComDepth, 0);
+
+    Driver other;
+    other.desktop.ComInitialiseAnswer = static_cast<HResult>(0x80010106);  // RPC_E_CHANGED_MODE
+    other.Run(u"app1.exe");
+    EXPECT_EQ(other.desktop.UnbalancedComReleases, 0) << "an initialisation that failed is not balanced";
+}
+
+TEST(Driver, ARulesFileThatCannotBeReadEndsTheRunBeforeAnyLaunch) {
+    Driver world;
+    world.desktop.FileReadFailures[world.rulesPath] = 64;
+    EXPECT_THROW(world.Run(u"-e $R app1.exe"), EReadError);
+    EXPECT_TRUE(world.desktop.Launches.empty());
+    EXPECT_EQ(world.desktop.Enumerations, 0);
+    EXPECT_TRUE(world.desktop.Moves.empty());
+}
+
 class MainBlockTest : public DesktopTest {};
 
 TEST_F(MainBlockTest, ReleasesTheRulesOnEveryPathOut) {
@@ -188,6 +231,7 @@ TEST_F(MainBlockTest, ReleasesTheRulesOnEveryPathOut) {
     MainBlock();
     EXPECT_EQ(ExclusionRules, nullptr);
     EXPECT_EQ(CompiledMasks, nullptr);
+    EXPECT_EQ(VirtualDesktops, nullptr);
     EXPECT_EQ(desktop.Enumerations, 1);
 
     desktop.CommandLine = u"Tessel.exe -e";

@@ -91,6 +91,8 @@ TEST_F(ListMode, ListsEveryWindowWithItsDecisionAndMovesNothing) {
          u"\t1\tApp\tgone\t-\t0,0,1920,1040\tno frame"},
         {{.Title = u"video", .Frame = {1920, 0, 3200, 1024}},
          u"\t1\tApp\tvideo\t1920,0,3200,1024\t1920,0,3200,1024\tfull screen"},
+        {{.Title = u"bar", .Frame = {0, 1040, 1920, 1080}},
+         u"\t1\tApp\tbar\t0,1040,1920,1080\t0,0,1920,1040\tdocked bar"},
         {{.Title = u"hung", .Frame = {1700, 100, 2000, 400}, .Hung = true},
          u"\t1\tApp\thung\t1700,100,2000,400\t0,0,1920,1040\tnot responding"},
         {{.Title = u"huge", .Frame = {-100, -100, 2100, 1200}},
@@ -112,20 +114,23 @@ TEST_F(ListMode, WritesTheLinesWhereTheyCanBeRead) {
     const struct {
         const char* Where;
         std::uint32_t StdOutputType;
+        bool StdOutputIsConsole;
         bool ParentConsole;
         bool ToStdOutput, ToConsole;
     } cases[] = {
-        {"a file", FILE_TYPE_DISK, true, true, false},
-        {"a pipe", FILE_TYPE_PIPE, true, true, false},
-        {"a console handed down", FILE_TYPE_CHAR, true, false, true},
-        {"no standard output, the parent's console", 0, true, false, true},
-        {"neither", 0, false, false, false},
+        {"a file", FILE_TYPE_DISK, false, true, true, false},
+        {"a pipe", FILE_TYPE_PIPE, false, true, true, false},
+        {"a console handed down", FILE_TYPE_CHAR, true, true, false, true},
+        {"a device that is not a console (NUL)", FILE_TYPE_CHAR, false, true, true, false},
+        {"no standard output, the parent's console", 0, false, true, false, true},
+        {"neither", 0, false, false, false, false},
     };
     for (const auto& c : cases) {
         SimulatedDesktop fresh;
         ScopedPlatform freshScope(fresh);
         fresh.Monitors = desktop.Monitors;
         fresh.StdOutputType = c.StdOutputType;
+        fresh.StdOutputIsConsole = c.StdOutputIsConsole;
         fresh.ParentConsole = c.ParentConsole;
         fresh.AddWindow({.ClassName = u"App", .Title = u"メモ帳\tタブ", .Frame = {100, 100, 500, 500}});
         fresh.CommandLine = u"Tessel.exe /L";

@@ -15,6 +15,7 @@
 #include "main/tessel.h"
 #include "rules/string_list.h"
 #include "runtime/exception.h"
+#include "runtime/version.h"
 #include "wndinfo/wnd_info.h"
 
 namespace tessel {
@@ -35,6 +36,15 @@ protected:
         window.Frame = frame;
         window.Margins = {};
         return desktop.AddWindow(window);
+    }
+
+    /// Whether a pass over a desktop of this one window moves it.
+    bool MovesAlone(Rect frame, SimWindow window = {}) {
+        desktop.Windows.clear();
+        desktop.Moves.clear();
+        Add(frame, window);
+        WindowPass();
+        return !desktop.Moves.empty();
     }
 
     RunRules runRules;
@@ -111,19 +121,16 @@ TEST_F(Pass, LeavesIneligibleWindowsAlone) {
         {"behind the desktop", {.ClassName = u"WorkerW"}},
         {"behind the desktop, with a title", {.ClassName = u"WorkerW", .Title = u"x"}},
     };
-    for (const auto& c : cases) {
-        desktop.Windows.clear();
-        desktop.Moves.clear();
-        Add(out, c.Window);
-        WindowPass();
-        EXPECT_TRUE(desktop.Moves.empty()) << c.Why;
-    }
+    for (const auto& c : cases) EXPECT_FALSE(MovesAlone(out, c.Window)) << c.Why;
 }
 
-TEST_F(Pass, FullScreenWindowsAreLeftAloneAndNearMissesCorrected) {
-    // The primary with a taskbar below, a second monitor right of it with a
-    // bar along its top.
-    desktop.Monitors = {{{0, 0, 1920, 1080}, {0, 0, 1920, 1040}}, {{1920, 0, 3200, 1024}, {1920, 30, 3200, 1024}}};
+// Full-screen windows cover their monitor on purpose. Docked bars live in
+// the band between a monitor's edge and its work area, which Windows keeps
+// clear of them: pulled in, they would cover the user's windows.
+TEST_F(Pass, FullScreenWindowsAndDockedBarsAreLeftAloneAndNearMissesCorrected) {
+    // The primary with a bar along its top, a second monitor right of it with
+    // a bar along its right side.
+    desktop.Monitors = {{{0, 0, 1920, 1080}, {0, 40, 1920, 1080}}, {{1920, 0, 3200, 1024}, {1920, 0, 3150, 1024}}};
     desktop.VirtualScreen = {0, 0, 3200, 1080};
     const struct {
         const char* What;
@@ -136,14 +143,118 @@ TEST_F(Pass, FullScreenWindowsAreLeftAloneAndNearMissesCorrected) {
         {"one pixel larger than the primary", {0, 0, 1921, 1080}, true},
         {"one pixel narrower than the primary", {0, 0, 1919, 1080}, true},
         {"one pixel lower than the second monitor", {1920, 1, 3200, 1025}, true},
+        {"fills the top band", {0, 0, 1920, 40}, false},
+        {"part of the top band", {100, 0, 500, 30}, false},
+        {"fills the side band", {3150, 0, 3200, 1024}, false},
+        {"one pixel into the work area below the top band", {100, 0, 500, 41}, true},
+        {"one pixel into the work area beside the side band", {3149, 100, 3200, 400}, true},
+        {"in the band but beyond the monitor's edge", {100, -1, 500, 30}, true},
+        {"in the side band and beyond the monitor's bottom", {3150, 900, 3200, 1100}, true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(MovesAlone(c.Frame), c.Moved) << c.What;
+}
+
+// An auto-hide bar, while hidden, lies almost wholly off its monitor; only
+// the shell can tell it from a window that was left there.
+TEST_F(Pass, AutoHideBarsThatTheShellNamesAreLeftAlone) {
+    const Rect primary{0, 0, 1920, 1080};
+    const Rect second{1920, 0, 3200, 1024};
+    desktop.Monitors = {{primary, primary}, {second, second}};
+    desktop.VirtualScreen = {0, 0, 3200, 1080};
+    const struct {
+        const char* What;
+        std::uint32_t Major, Minor;
+        Rect Frame;
+        std::vector<SimAutoHideBar> Bars;  // the handle 0 stands for the window under test
+        bool Moved;
+    } cases[] = {
+        {"Windows 10, the primary's bottom bar", 10, 0, {0, 1078, 1920, 1118}, {{primary, 3, 0}}, false},
+        {"Windows 10, the second monitor's left bar", 10, 0, {1918, 0, 1958, 1024}, {{second, 0, 0}}, false},
+        {"Windows 8, the second monitor's right bar", 6, 2, {3198, 0, 3238, 1024}, {{second, 2, 0}}, false},
+        {"Windows 10, the second monitor's top bar", 10, 0, {1920, -38, 3200, 2}, {{second, 1, 0}}, false},
+        {"Windows 10, another window is the bar", 10, 0, {0, 1078, 1920, 1118}, {{primary, 3, 0x42}}, true},
+        {"Windows 10, no bar", 10, 0, {0, 1078, 1920, 1118}, {}, true},
+        {"Windows 7, the primary's bottom bar", 6, 1, {0, 1078, 1920, 1118}, {{primary, 3, 0}}, false},
+        // Windows 7 keeps auto-hide bars for the primary monitor only.
+        {"Windows 7, a bar on the second monitor", 6, 1, {3198, 0, 3238, 1024}, {{second, 2, 0}}, true},
     };
     for (const auto& c : cases) {
         desktop.Windows.clear();
         desktop.Moves.clear();
-        Add(c.Frame);
+        desktop.AppBarMessages.clear();
+        desktop.Version.dwMajorVersion = c.Major;
+        desktop.Version.dwMinorVersion = c.Minor;
+        CaptureVersionFacts();
+        const WindowHandle window = Add(c.Frame);
+        desktop.AutoHideBars = c.Bars;
+        for (SimAutoHideBar& bar : desktop.AutoHideBars)
+            if (bar.Window == 0) bar.Window = window;
         WindowPass();
         EXPECT_EQ(!desktop.Moves.empty(), c.Moved) << c.What;
+        const std::uint32_t wanted = c.Major > 6 || c.Minor >= 2 ? ABM_GETAUTOHIDEBAREX : ABM_GETAUTOHIDEBAR;
+        for (const std::uint32_t message : desktop.AppBarMessages) EXPECT_EQ(message, wanted) << c.What;
     }
+}
+
+TEST_F(Pass, AsksTheShellForAutoHideBarsOnlyAboutWindowsItWouldMove) {
+    Add({100, 100, 500, 500});
+    Add({0, 1040, 1920, 1080});
+    Add({1800, 100, 2200, 500}, {.Visible = false});
+    WindowPass();
+    EXPECT_TRUE(desktop.AppBarMessages.empty());
+    Add({1800, 100, 2200, 500});
+    WindowPass();
+    EXPECT_EQ(desktop.AppBarMessages.size(), 4u) << "one question per edge";
+}
+
+// The shell's own surfaces (the Start menu, search) and suspended Store apps
+// are visible top-level windows that the desktop window manager hides. The
+// windows of other virtual desktops are hidden the same way, but they are
+// the user's own.
+TEST_F(Pass, CloakedWindowsAreLeftAloneButThoseOnAnotherVirtualDesktopCorrected) {
+    desktop.Composition = true;
+    desktop.Version.dwMajorVersion = 10;
+    desktop.Version.dwMinorVersion = 0;
+    CaptureVersionFacts();
+    const struct {
+        const char* What;
+        SimWindow Window;
+        bool ManagerMissing;
+        bool Moved;
+    } cases[] = {
+        {"the query fails, as before Windows 8", {.CloakUnreadable = true}, false, true},
+        {"not cloaked", {.Cloaked = 0}, false, true},
+        {"cloaked by the shell, on the current desktop", {.Cloaked = 2}, false, false},
+        {"cloaked by its program", {.Cloaked = 1}, false, false},
+        {"cloaked, on another virtual desktop", {.Cloaked = 2, .OnOtherVirtualDesktop = true}, false, true},
+        {"cloaked, no virtual-desktop manager", {.Cloaked = 2, .OnOtherVirtualDesktop = true}, true, false},
+    };
+    for (const auto& c : cases) {
+        desktop.VirtualDesktopManagerMissing = c.ManagerMissing;
+        VirtualDesktops = std::make_unique<TVirtualDesktops>();
+        EXPECT_EQ(MovesAlone({1800, 100, 2200, 500}, c.Window), c.Moved) << c.What;
+    }
+}
+
+TEST_F(Pass, COMIsLoadedOnlyForACloakedWindowAndTheManagerMadeOncePerRun) {
+    desktop.Composition = true;
+    desktop.Version.dwMajorVersion = 10;
+    CaptureVersionFacts();
+    Add({1800, 100, 2200, 500});
+    Add({100, 100, 500, 500});
+    WindowPass();
+    EXPECT_EQ(desktop.ComInitialisations, 0) << "no cloaked window, no COM";
+    Add({1800, 100, 2200, 500}, {.Cloaked = 2});
+    Add({1800, 600, 2200, 900}, {.Cloaked = 2, .OnOtherVirtualDesktop = true});
+    WindowPass();
+    WindowPass();
+    EXPECT_EQ(desktop.ComInitialisations, 1);
+    EXPECT_EQ(desktop.VirtualDesktopManagers, 1);
+    EXPECT_EQ(desktop.ComDepth, 1) << "kept for the run";
+    VirtualDesktops.reset();
+    EXPECT_EQ(desktop.ComObjectsReleased, 1);
+    EXPECT_EQ(desktop.ComDepth, 0);
+    EXPECT_EQ(desktop.UnbalancedComReleases, 0);
 }
 
 TEST_F(Pass, AsksWhetherAWindowAnswersOnlyBeforeMovingItAndGoesOnWithoutIt) {

@@ -69,6 +69,44 @@ TEST_F(RulesFileStreamTest, OpenFailuresNameTheFullPathAndTheReason) {
     EXPECT_TRUE(desktop.ClosedHandles.empty());
 }
 
+// A file kept in a cloud-synced folder while offline, or on a share that
+// went away, opens and then cannot be read: the rules it holds would be lost
+// without a word and the windows they exempt moved.
+TEST_F(RulesFileStreamTest, ReadFailuresNameTheFullPathAndTheReason) {
+    struct Case {
+        const char* name;
+        std::uint32_t failure;   // the error every read fails with; 0: none
+        std::uint32_t delivered; // with no failure, the bytes the reads deliver in all
+        std::u16string reason;
+    };
+    const Case cases[] = {
+        {"the read fails", 64, 0, u"指定されたネットワーク名は利用できなくなりました。"},
+        {"the read ends before the file's size", 0, 4, u"ファイルの終わりに到達しました。"},
+        {"the read delivers nothing", 0, 0, u"ファイルの終わりに到達しました。"},
+    };
+    desktop.CurrentDirectory = files.Path("");
+    for (const Case& c : cases) {
+        const std::u16string path = files.Write("rules.txt", {'A', '=', 'B', '\r', '\n', 'C', '=', 'D'});
+        desktop.FileReadFailures.clear();
+        desktop.FileReadLimits.clear();
+        if (c.failure != 0) {
+            desktop.FileReadFailures[path] = c.failure;
+        } else {
+            desktop.FileReadLimits[path] = c.delivered;
+        }
+        desktop.ClosedHandles.clear();
+        TStringList list;
+        try {
+            list.LoadFromFile(u"rules.txt");
+            ADD_FAILURE() << c.name << ": no EReadError";
+        } catch (const EReadError& error) {
+            EXPECT_EQ(error.Message(), u"ファイル " + path + u" は読み込めません。 " + c.reason + u" ") << c.name;
+        }
+        EXPECT_EQ(list.Count(), 0) << c.name;
+        EXPECT_EQ(desktop.ClosedHandles.size(), 1u) << c.name << ": the file is closed";
+    }
+}
+
 TEST_F(RulesFileStreamTest, ReleasingTheStreamClosesTheFile) {
     const std::u16string good = files.Write("good.txt", {'A', '=', 'B'});
     const std::u16string bad = files.Write("bad.txt", {0xEF, 0xBB, 0xBF, 0xFF});

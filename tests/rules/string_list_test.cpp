@@ -12,6 +12,7 @@
 #include "rules/file_stream.h"
 #include "rules/rules_fixture.h"
 #include "runtime/exception.h"
+#include "runtime/string_table.h"
 
 namespace tessel {
 namespace {
@@ -250,23 +251,30 @@ private:
     std::int64_t FPosition = 0;
 };
 
-TEST_F(LoadFromFileTest, ShortReadEndsTheTextWhereItStopped) {
+// A stream that delivers less than it states loses what follows, so the
+// load fails instead of taking the part that arrived.
+TEST_F(LoadFromFileTest, ShortReadRaisesReadError) {
     struct Case {
         const char* name;
         Bytes delivered;
         int size;
-        Lines rules;
     };
     const Case cases[] = {
-        {"nothing delivered", {}, 100, {}},
-        {"half delivered", {'A', '=', 'B', 0x0D, 0x0A, 'C'}, 100, {u"A=B", u"C"}},
-        {"UTF-16 mark then nothing", {0xFF, 0xFE}, 8, {}},
+        {"nothing delivered", {}, 100},
+        {"half delivered", {'A', '=', 'B', 0x0D, 0x0A, 'C'}, 100},
+        {"UTF-16 mark then nothing", {0xFF, 0xFE}, 8},
     };
     for (const Case& c : cases) {
         ShortStream stream(c.delivered, c.size);
         TStringList list;
-        list.LoadFromStream(stream);
-        EXPECT_EQ(Entries(list), c.rules) << c.name;
+        list.Add(u"kept");
+        try {
+            list.LoadFromStream(stream);
+            ADD_FAILURE() << c.name << ": no EReadError";
+        } catch (const EReadError& error) {
+            EXPECT_EQ(error.Message(), LoadResString(SReadError)) << c.name;
+        }
+        EXPECT_EQ(Entries(list), Lines{u"kept"}) << c.name;
     }
 }
 

@@ -28,6 +28,8 @@ constexpr std::uint32_t ErrorAccessDenied = 5;
 constexpr std::uint32_t ErrorInvalidHandle = 6;
 constexpr std::uint32_t ErrorSharingViolation = 32;
 constexpr std::uint32_t ErrorReadFault = 30;
+constexpr std::uint32_t ErrorHandleEof = 38;
+constexpr std::uint32_t ErrorNetnameDeleted = 64;
 constexpr std::uint32_t ErrorInvalidParameter = 87;
 constexpr std::uint32_t ErrorInsufficientBuffer = 122;
 constexpr std::uint32_t ErrorInvalidName = 123;
@@ -37,6 +39,7 @@ constexpr std::uint32_t ErrorNoUnicodeTranslation = 1113;
 constexpr WindowHandle DesktopHandle = 0x10;
 constexpr FileHandle StdOutputHandle = 0x30;
 constexpr FileHandle ConsoleHandle = 0x34;
+constexpr ComObject VirtualDesktopManagerObject = 0x7000;
 
 // The string table of the executable, generated from the resource script.
 struct TableEntry {
@@ -214,6 +217,8 @@ std::uint32_t OpenError(int error, const std::string& path) {
 
 struct SimFile {
     int Descriptor = -1;
+    std::u16string Path;
+    std::uint32_t Delivered = 0;
     ~SimFile() {
         if (Descriptor >= 0) ::close(Descriptor);
     }
@@ -250,6 +255,7 @@ const char16_t* SimulatedDesktop::GetCommandLineW() { return CommandLine.c_str()
 bool SimulatedDesktop::ShellExecuteExW(ShellExecuteInfo* info) {
     SimLaunch launch{*info, info->lpDirectory == nullptr, info->lpVerb ? info->lpVerb : u"",
                      info->lpFile ? info->lpFile : u"", info->lpDirectory ? info->lpDirectory : u""};
+    launch.ComDepth = ComDepth;
     Launches.push_back(launch);
     const auto found = Programs.find(launch.File);
     if (found == Programs.end() || found->second.Result == LaunchResult::Failure) {
@@ -414,11 +420,62 @@ HResult SimulatedDesktop::DwmIsCompositionEnabled(std::int32_t* enabled) {
 HResult SimulatedDesktop::DwmGetWindowAttribute(WindowHandle window, std::uint32_t attribute, void* value,
                                                 std::uint32_t size) {
     const SimWindow* w = Find(window);
+    constexpr auto NotImplemented = static_cast<HResult>(0x80004001);  // E_NOTIMPL, as Wine answers
+    if (w != nullptr && attribute == DWMWA_CLOAKED && size == sizeof(std::uint32_t) && !w->CloakUnreadable) {
+        std::memcpy(value, &w->Cloaked, sizeof(std::uint32_t));
+        return S_OK;
+    }
     if (w == nullptr || w->FrameUnreadable || attribute != DWMWA_EXTENDED_FRAME_BOUNDS || size != sizeof(Rect))
-        return static_cast<HResult>(0x80004001);  // E_NOTIMPL, as Wine answers
+        return NotImplemented;
     std::memcpy(value, &w->Frame, sizeof(Rect));
     return S_OK;
 }
+
+// ---- Docked bars and COM ------------------------------------------------
+
+std::uintptr_t SimulatedDesktop::SHAppBarMessage(std::uint32_t message, AppBarData* data) {
+    AppBarMessages.push_back(message);
+    if (data->cbSize != AppBarDataSize) return 0;
+    // Before Windows 8 the shell keeps auto-hide bars for the primary monitor only.
+    const bool perMonitor = message == ABM_GETAUTOHIDEBAREX;
+    if (!perMonitor && (message != ABM_GETAUTOHIDEBAR || Monitors.empty())) return 0;
+    for (const SimAutoHideBar& bar : AutoHideBars)
+        if (bar.Edge == data->uEdge && bar.Monitor == (perMonitor ? data->rc : Monitors[0].Area)) return bar.Window;
+    return 0;
+}
+
+HResult SimulatedDesktop::CoInitializeEx(std::uint32_t) {
+    ++ComInitialisations;
+    if (ComInitialiseAnswer < 0) return ComInitialiseAnswer;
+    return ComDepth++ == 0 ? S_OK : S_FALSE;
+}
+
+void SimulatedDesktop::CoUninitialize() {
+    if (ComDepth == 0) {
+        ++UnbalancedComReleases;
+        return;
+    }
+    --ComDepth;
+}
+
+HResult SimulatedDesktop::CreateVirtualDesktopManager(ComObject* manager) {
+    *manager = 0;
+    if (ComDepth == 0 && ComInitialiseAnswer >= 0) return static_cast<HResult>(0x800401F0);  // CO_E_NOTINITIALIZED
+    if (VirtualDesktopManagerMissing) return static_cast<HResult>(0x80040154);  // REGDB_E_CLASSNOTREG
+    ++VirtualDesktopManagers;
+    *manager = VirtualDesktopManagerObject;
+    return S_OK;
+}
+
+HResult SimulatedDesktop::IsWindowOnCurrentVirtualDesktop(ComObject manager, WindowHandle window,
+                                                          std::int32_t* onCurrent) {
+    const SimWindow* w = Find(window);
+    if (manager != VirtualDesktopManagerObject || w == nullptr) return static_cast<HResult>(0x80070057);  // E_INVALIDARG
+    *onCurrent = w->OnOtherVirtualDesktop ? 0 : 1;
+    return S_OK;
+}
+
+void SimulatedDesktop::Release(ComObject) { ++ComObjectsReleased; }
 
 // ---- Version facts -----------------------------------------------------
 
@@ -555,6 +612,7 @@ FileHandle SimulatedDesktop::CreateFileW(const char16_t* name, std::uint32_t acc
     }
     const std::string path = ToUtf8(full);
     auto file = std::make_shared<SimFile>();
+    file->Path = full;
     // Not blocking, so that a named pipe without a writer cannot hang the open.
     file->Descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (file->Descriptor < 0) {
@@ -603,6 +661,13 @@ bool SimulatedDesktop::ReadFile(FileHandle file, void* buffer, std::uint32_t cou
         LastError = ErrorInvalidHandle;
         return false;
     }
+    SimFile& opened = *found->second;
+    if (const auto failure = FileReadFailures.find(opened.Path); failure != FileReadFailures.end()) {
+        LastError = failure->second;
+        return false;
+    }
+    if (const auto limit = FileReadLimits.find(opened.Path); limit != FileReadLimits.end())
+        count = std::min(count, limit->second > opened.Delivered ? limit->second - opened.Delivered : 0);
     auto* out = static_cast<char*>(buffer);
     while (*read < count) {
         const ssize_t n = ::read(found->second->Descriptor, out + *read, count - *read);
@@ -614,6 +679,7 @@ bool SimulatedDesktop::ReadFile(FileHandle file, void* buffer, std::uint32_t cou
         }
         *read += static_cast<std::uint32_t>(n);
     }
+    opened.Delivered += *read;
     return true;
 }
 
@@ -643,6 +709,8 @@ std::uint32_t SimulatedDesktop::FormatMessageW(std::uint32_t, std::uint32_t mess
         case ErrorFileNotFound: text = u"指定されたファイルが見つかりません。\r\n"; break;
         case ErrorPathNotFound: text = u"指定されたパスが見つかりません。\r\n"; break;
         case ErrorAccessDenied: text = u"アクセスが拒否されました。\r\n"; break;
+        case ErrorHandleEof: text = u"ファイルの終わりに到達しました。\r\n"; break;
+        case ErrorNetnameDeleted: text = u"指定されたネットワーク名は利用できなくなりました。\r\n"; break;
         case ErrorSharingViolation:
             text = u"プロセスはファイルにアクセスできません。別のプロセスが使用中です。\r\n";
             break;
@@ -741,6 +809,16 @@ bool SimulatedDesktop::WriteFile(FileHandle file, const void* bytes, std::uint32
     StdOutput.append(static_cast<const char*>(bytes), count);
     *written = count;
     return true;
+}
+
+bool SimulatedDesktop::GetConsoleMode(FileHandle handle, std::uint32_t* mode) {
+    *mode = 0;
+    if (handle == ConsoleHandle || (handle == StdOutputHandle && StdOutputType == FILE_TYPE_CHAR && StdOutputIsConsole)) {
+        *mode = 3;  // ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT
+        return true;
+    }
+    LastError = ErrorInvalidHandle;
+    return false;
 }
 
 bool SimulatedDesktop::AttachConsole(std::uint32_t processId) {

@@ -31,7 +31,10 @@ struct SimWindow {
     bool TopLevel = true;
     bool NoMonitor = false;          // MonitorFromWindow answers null
     bool RectUnreadable = false;     // GetWindowRect fails
-    bool FrameUnreadable = false;    // DwmGetWindowAttribute fails
+    bool FrameUnreadable = false;    // DwmGetWindowAttribute fails for the frame bounds
+    std::uint32_t Cloaked = 0;       // what DWMWA_CLOAKED answers (DWM_CLOAKED_SHELL is 2)
+    bool CloakUnreadable = false;    // DwmGetWindowAttribute fails for DWMWA_CLOAKED
+    bool OnOtherVirtualDesktop = false;
     bool MoveFails = false;
     int MovesUntilMarginsChange = -1;  // after this many moves the margins become NewMargins
     Rect NewMargins;
@@ -68,6 +71,14 @@ struct SimLaunch {
     ShellExecuteInfo Info;  // as passed; the pointers are copied to the strings below
     bool DirectoryIsNull = false;
     std::u16string Verb, File, Directory;
+    int ComDepth = 0;  // COM initialisations in force on the thread at the launch
+};
+
+/// An auto-hide bar that the shell names for an edge of a monitor.
+struct SimAutoHideBar {
+    Rect Monitor;
+    std::uint32_t Edge;
+    WindowHandle Window;
 };
 
 struct SimMessageBox {
@@ -97,6 +108,12 @@ public:
     std::uint32_t StdOutputType = 0;               // FILE_TYPE_DISK, _PIPE, _CHAR; 0: no standard output
     bool StdOutputFails = false;                   // WriteFile to it fails
     bool ParentConsole = false;                    // AttachConsole(ATTACH_PARENT_PROCESS) succeeds
+    bool StdOutputIsConsole = false;               // GetConsoleMode succeeds on a FILE_TYPE_CHAR output
+    std::map<std::u16string, std::uint32_t> FileReadFailures;  // full path: the error a read of it fails with
+    std::map<std::u16string, std::uint32_t> FileReadLimits;    // full path: the bytes its reads deliver in all
+    std::vector<SimAutoHideBar> AutoHideBars;
+    bool VirtualDesktopManagerMissing = false;     // CoCreateInstance fails, as before Windows 10
+    HResult ComInitialiseAnswer = S_OK;            // a failure plays a thread already in another apartment
 
     // What the system asked.
     std::vector<SimMove> Moves;
@@ -111,6 +128,12 @@ public:
     int Enumerations = 0;
     int WindowVisits = 0;
     int DwmLoads = 0;
+    std::vector<std::uint32_t> AppBarMessages;  // the messages SHAppBarMessage was sent
+    int ComInitialisations = 0;                 // CoInitializeEx calls
+    int ComDepth = 0;                           // successful ones not yet balanced by CoUninitialize
+    int UnbalancedComReleases = 0;              // CoUninitialize calls with none in force
+    int VirtualDesktopManagers = 0;             // made by CreateVirtualDesktopManager
+    int ComObjectsReleased = 0;
     std::map<WindowHandle, int> ClassNameReads;  // GetClassNameW calls per window
     std::map<WindowHandle, int> TitleReads;      // GetWindowTextW calls per window
 
@@ -143,6 +166,7 @@ public:
     bool WriteFile(FileHandle file, const void* bytes, std::uint32_t count, std::uint32_t* written) override;
     bool AttachConsole(std::uint32_t processId) override;
     bool WriteConsoleW(FileHandle console, const char16_t* text, std::uint32_t count, std::uint32_t* written) override;
+    bool GetConsoleMode(FileHandle handle, std::uint32_t* mode) override;
 
     int GetWindowTextW(WindowHandle window, char16_t* buffer, int size) override;
     int GetClassNameW(WindowHandle window, char16_t* buffer, int size) override;
@@ -166,6 +190,14 @@ public:
     HResult DwmIsCompositionEnabled(std::int32_t* enabled) override;
     HResult DwmGetWindowAttribute(WindowHandle window, std::uint32_t attribute, void* value,
                                   std::uint32_t size) override;
+
+    std::uintptr_t SHAppBarMessage(std::uint32_t message, AppBarData* data) override;
+
+    HResult CoInitializeEx(std::uint32_t flags) override;
+    void CoUninitialize() override;
+    HResult CreateVirtualDesktopManager(ComObject* manager) override;
+    HResult IsWindowOnCurrentVirtualDesktop(ComObject manager, WindowHandle window, std::int32_t* onCurrent) override;
+    void Release(ComObject object) override;
 
     bool GetVersionExW(OsVersionInfo* info) override;
     std::uint32_t GetFileVersionInfoSizeW(const char16_t* name) override;

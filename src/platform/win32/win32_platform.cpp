@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <lm.h>
 #include <shellapi.h>
+#include <shobjidl.h>
 
 #include <cstddef>
 #include <exception>
@@ -25,6 +26,8 @@ static_assert(sizeof(FixedFileInfo) == sizeof(VS_FIXEDFILEINFO));
 static_assert(sizeof(WkstaInfo100) == sizeof(WKSTA_INFO_100) &&
               offsetof(WkstaInfo100, wki100_ver_minor) == offsetof(WKSTA_INFO_100, wki100_ver_minor));
 static_assert(sizeof(SHELLEXECUTEINFOW) == ShellExecuteInfoSize);
+static_assert(sizeof(AppBarData) == sizeof(APPBARDATA) && sizeof(APPBARDATA) == AppBarDataSize &&
+              offsetof(AppBarData, rc) == offsetof(APPBARDATA, rc));
 static_assert(sizeof(ExceptionRecord) == sizeof(EXCEPTION_RECORD) &&
               offsetof(ExceptionRecord, ExceptionAddress) == offsetof(EXCEPTION_RECORD, ExceptionAddress) &&
               offsetof(ExceptionRecord, ExceptionInformation) == offsetof(EXCEPTION_RECORD, ExceptionInformation));
@@ -76,6 +79,7 @@ struct SystemLibrary {
 SystemLibrary DwmApi{L"dwmapi.dll", nullptr};
 SystemLibrary VersionApi{L"version.dll", nullptr};
 SystemLibrary NetApi{L"netapi32.dll", nullptr};
+SystemLibrary Ole32{L"ole32.dll", nullptr};
 
 HMODULE LoadSystemLibrary(const wchar_t* fileName) {
     wchar_t directory[MAX_PATH];
@@ -109,6 +113,9 @@ using GetFileVersionInfoWFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
 using VerQueryValueWFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 using NetWkstaGetInfoFn = NET_API_STATUS(WINAPI*)(LMSTR, DWORD, LPBYTE*);
 using NetApiBufferFreeFn = NET_API_STATUS(WINAPI*)(LPVOID);
+using CoInitializeExFn = HRESULT(WINAPI*)(LPVOID, DWORD);
+using CoUninitializeFn = void(WINAPI*)();
+using CoCreateInstanceFn = HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
 DwmIsCompositionEnabledFn DwmIsCompositionEnabledSlot = nullptr;
 DwmGetWindowAttributeFn DwmGetWindowAttributeSlot = nullptr;
 GetFileVersionInfoSizeWFn GetFileVersionInfoSizeWSlot = nullptr;
@@ -116,6 +123,15 @@ GetFileVersionInfoWFn GetFileVersionInfoWSlot = nullptr;
 VerQueryValueWFn VerQueryValueWSlot = nullptr;
 NetWkstaGetInfoFn NetWkstaGetInfoSlot = nullptr;
 NetApiBufferFreeFn NetApiBufferFreeSlot = nullptr;
+CoInitializeExFn CoInitializeExSlot = nullptr;
+CoUninitializeFn CoUninitializeSlot = nullptr;
+CoCreateInstanceFn CoCreateInstanceSlot = nullptr;
+
+// Spelt out here rather than linked from the import library of identifiers.
+constexpr CLSID VirtualDesktopManagerClass = {
+    0xaa509086, 0x5ca9, 0x4c25, {0x8f, 0x95, 0x58, 0x9d, 0x3c, 0x07, 0xb4, 0x8a}};
+constexpr IID VirtualDesktopManagerInterface = {
+    0xa5cd92ff, 0x29be, 0x454c, {0x8d, 0x04, 0xd8, 0x28, 0x79, 0xfb, 0x3f, 0x1b}};
 
 }  // namespace
 
@@ -233,6 +249,13 @@ bool Win32Platform::WriteConsoleW(FileHandle console, const char16_t* text, std:
     return ok != FALSE;
 }
 
+bool Win32Platform::GetConsoleMode(FileHandle handle, std::uint32_t* mode) {
+    DWORD value = 0;
+    const BOOL ok = ::GetConsoleMode(Handle(handle), &value);
+    *mode = value;
+    return ok != FALSE;
+}
+
 // ---- Windows and monitors ----------------------------------------------
 
 int Win32Platform::GetWindowTextW(WindowHandle window, char16_t* buffer, int size) {
@@ -311,6 +334,38 @@ HResult Win32Platform::DwmGetWindowAttribute(WindowHandle window, std::uint32_t 
     return SystemFunction(DwmGetWindowAttributeSlot, DwmApi, "DwmGetWindowAttribute")(Hwnd(window), attribute, value,
                                                                                     size);
 }
+
+// ---- Docked bars and COM ------------------------------------------------
+
+std::uintptr_t Win32Platform::SHAppBarMessage(std::uint32_t message, AppBarData* data) {
+    return ::SHAppBarMessage(message, reinterpret_cast<APPBARDATA*>(data));
+}
+
+HResult Win32Platform::CoInitializeEx(std::uint32_t flags) {
+    return SystemFunction(CoInitializeExSlot, Ole32, "CoInitializeEx")(nullptr, flags);
+}
+
+void Win32Platform::CoUninitialize() { SystemFunction(CoUninitializeSlot, Ole32, "CoUninitialize")(); }
+
+HResult Win32Platform::CreateVirtualDesktopManager(ComObject* manager) {
+    void* object = nullptr;
+    const HRESULT result = SystemFunction(CoCreateInstanceSlot, Ole32, "CoCreateInstance")(
+        VirtualDesktopManagerClass, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+        VirtualDesktopManagerInterface, &object);
+    *manager = result == S_OK ? reinterpret_cast<ComObject>(object) : 0;
+    return result;
+}
+
+HResult Win32Platform::IsWindowOnCurrentVirtualDesktop(ComObject manager, WindowHandle window,
+                                                       std::int32_t* onCurrent) {
+    BOOL answer = TRUE;
+    const HRESULT result =
+        reinterpret_cast<IVirtualDesktopManager*>(manager)->IsWindowOnCurrentVirtualDesktop(Hwnd(window), &answer);
+    *onCurrent = answer;
+    return result;
+}
+
+void Win32Platform::Release(ComObject object) { reinterpret_cast<IUnknown*>(object)->Release(); }
 
 // ---- Version facts -----------------------------------------------------
 

@@ -36,6 +36,7 @@ public:
     bool WriteFile(FileHandle file, const void* bytes, std::uint32_t count, std::uint32_t* written) override;
     bool AttachConsole(std::uint32_t processId) override;
     bool WriteConsoleW(FileHandle console, const char16_t* text, std::uint32_t count, std::uint32_t* written) override;
+    bool GetConsoleMode(FileHandle handle, std::uint32_t* mode) override;
 
     int GetWindowTextW(WindowHandle window, char16_t* buffer, int size) override;
     int GetClassNameW(WindowHandle window, char16_t* buffer, int size) override;
@@ -59,6 +60,14 @@ public:
     HResult DwmIsCompositionEnabled(std::int32_t* enabled) override;
     HResult DwmGetWindowAttribute(WindowHandle window, std::uint32_t attribute, void* value,
                                   std::uint32_t size) override;
+
+    std::uintptr_t SHAppBarMessage(std::uint32_t message, AppBarData* data) override;
+
+    HResult CoInitializeEx(std::uint32_t flags) override;
+    void CoUninitialize() override;
+    HResult CreateVirtualDesktopManager(ComObject* manager) override;
+    HResult IsWindowOnCurrentVirtualDesktop(ComObject manager, WindowHandle window, std::int32_t* onCurrent) override;
+    void Release(ComObject object) override;
 
     bool GetVersionExW(OsVersionInfo* info) override;
     std::uint32_t GetFileVersionInfoSizeW(const char16_t* name) override;
