@@ -150,17 +150,19 @@ def check_guide_file(name, data, source, wanted):
 # What each guide names, from its Markdown outside the command lines (lines
 # indented by four spaces, the same in both): options, rules, the names of
 # failures and plain words (the list-mode decisions, commands) stand in
-# backticks; the texts of Tessel's reports are the quoted texts with Japanese
-# in them ("..." in the English guide, which quotes nothing else in Japanese;
-# 「...」 in the Japanese one, which puts the names of Windows' menus and
-# buttons in [...] and quotes nothing else).
+# backticks; the system libraries a report may name end in .dll; the texts of
+# Tessel's reports are the quoted texts with Japanese in them ("..." in the
+# English guide, which quotes nothing else in Japanese; 「...」 in the
+# Japanese one, which puts the names of Windows' menus and buttons in [...]
+# and quotes nothing else). Each finder takes (prose, backticked, quoted).
 JAPANESE = r"[\u3000-\u30ff\u4e00-\u9fff\uff00-\uffef]"
 NAMED = {
-    "option": lambda spans, _: {o for span in spans for o in re.findall(r"(?<!\S)[-/][A-Za-z](?!\S)", span)},
-    "rule": lambda spans, _: {span for span in spans if re.fullmatch(r"[^\s=]*=[^\s=]+", span)},
-    "failure": lambda spans, _: {span for span in spans if re.fullmatch(r"E[A-Z][A-Za-z]+", span)},
-    "word": lambda spans, _: {span for span in spans if re.fullmatch(r"[a-z]+( [a-z]+)*", span)},
-    "report text": lambda _, quoted: {q for q in quoted if re.search(JAPANESE, q)},
+    "option": lambda _, spans, __: {o for s in spans for o in re.findall(r"(?<!\S)[-/][A-Za-z](?!\S)", s)},
+    "rule": lambda _, spans, __: {s for s in spans if re.fullmatch(r"[^\s=]*=[^\s=]+", s)},
+    "failure": lambda _, spans, __: {s for s in spans if re.fullmatch(r"E[A-Z][A-Za-z]+", s)},
+    "word": lambda _, spans, __: {s for s in spans if re.fullmatch(r"[a-z]+( [a-z]+)*", s)},
+    "library": lambda prose, _, __: set(re.findall(r"\b[\w-]+\.dll\b", prose)),
+    "report text": lambda _, __, quoted: {q for q in quoted if re.search(JAPANESE, q)},
 }
 
 
@@ -170,7 +172,7 @@ def named_in(markdown, quotes):
     prose = re.sub(r"\s+", " ", prose)  # a quoted text may run over a line end
     spans = re.findall(r"`([^`]+)`", prose)
     quoted = re.findall(quotes, re.sub(r"`[^`]+`", "", prose))
-    return {kind: find(spans, quoted) for kind, find in NAMED.items()}
+    return {kind: find(prose, spans, quoted) for kind, find in NAMED.items()}
 
 
 def check_guides_in_step(english, japanese):
@@ -238,7 +240,7 @@ def main():
         checks.append((f"{name}: machine, sections, version block",
                        check_executable(name, machine, objdump, files[name], os.path.join(unpacked, name), version)))
     checks.append(("README.txt, README-ja.txt and rules-example.txt", check_texts(files)))
-    checks.append(("the two guides name the same options, rules, failures, words and report texts",
+    checks.append(("the two guides name the same options, rules, failures, words, libraries and report texts",
                    check_guides_in_step(dist.readme_guide_part(), dist.japanese_guide_markdown())))
     failed = 0
     for what, failures in checks:
