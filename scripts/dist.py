@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Makes the download, build/dist/Tessel-<version>.zip, from the two Windows
-builds: both executables without debug sections, the user guide as README.txt,
-the example rules file and the checksums of the executables.
+builds: both executables without debug sections, the user guide as README.txt
+and its Japanese version as README-ja.txt, the example rules file and the
+checksums of the executables and the guides.
 
 The zip is the same bytes for the same commit wherever and whenever it is
 made: every entry carries the commit's time (SOURCE_DATE_EPOCH when set, else
@@ -16,12 +17,15 @@ import subprocess
 import sys
 import tempfile
 import time
+import unicodedata
 import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 # The README is the user guide down to this line, the developer part after it.
 GUIDE_END = "<!-- The developer part follows; README.txt in the download ends above this line. -->"
+# The Japanese guide is the whole file.
+JAPANESE_GUIDE = os.path.join("docs", "guide.ja.md")
 
 # (name in the zip, build preset, strip of that toolchain)
 EXECUTABLES = [
@@ -59,23 +63,49 @@ def plain_line(line):
     spaces are commands and stay exactly as written."""
     if line.startswith("    "):
         return line
-    line = re.sub(r"\[([^\]]+)\]\(([^)]+)\)", r"\1 (\2)", line)
+    # A link that shows its own address keeps it once.
+    line = re.sub(r"\[([^\]]+)\]\(([^)]+)\)", lambda m: m[1] if m[1] == m[2] else f"{m[1]} ({m[2]})", line)
     return line.replace("`", "").replace("**", "")
 
 
-def user_guide(readme_path=os.path.join(ROOT, "README.md")):
-    """README.txt: the guide part of README.md as plain text, CRLF line ends,
-    UTF-8 with a mark so that every Notepad reads its Japanese right."""
+def readme_guide_part(readme_path=os.path.join(ROOT, "README.md")):
+    """The Markdown of README.md above the developer part."""
     with open(readme_path, encoding="utf-8") as f:
         text = f.read()
     if GUIDE_END not in text:
         sys.exit(f"dist: README.md has no line {GUIDE_END!r}")
+    return text.split(GUIDE_END)[0]
+
+
+def japanese_guide_markdown(root=ROOT):
+    with open(os.path.join(root, JAPANESE_GUIDE), encoding="utf-8") as f:
+        return f.read()
+
+
+def user_guide(readme_path=os.path.join(ROOT, "README.md")):
+    """README.txt: the guide part of README.md as plain text."""
+    return plain_text(readme_guide_part(readme_path))
+
+
+def japanese_user_guide(root=ROOT):
+    """README-ja.txt: docs/guide.ja.md as plain text."""
+    return plain_text(japanese_guide_markdown(root))
+
+
+def columns(text):
+    """The columns a text takes in Notepad: Japanese letters take two."""
+    return sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in text)
+
+
+def plain_text(markdown):
+    """A guide as plain text with CRLF line ends, UTF-8 with a mark so that
+    every Notepad reads its Japanese right (older ones need the mark)."""
     out = []
-    for line in text.split(GUIDE_END)[0].rstrip().splitlines():
+    for line in markdown.rstrip().splitlines():
         heading = re.match(r"^(#+) (.*)$", line)
         if heading:
             title = plain_line(heading.group(2))
-            out += [title, ("=" if len(heading.group(1)) == 1 else "-") * len(title)]
+            out += [title, ("=" if len(heading.group(1)) == 1 else "-") * columns(title)]
         else:
             out.append(plain_line(line).rstrip())
     return "\ufeff" + "\r\n".join(out) + "\r\n"
@@ -120,8 +150,9 @@ def main():
             if not os.path.exists(exe):
                 sys.exit(f"dist: {exe} not built (cmake --preset {preset} && cmake --build --preset {preset})")
             entries.append((name, stripped(exe, strip, scratch)))
-    sums = "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n" for name, data in entries)
     entries.append(("README.txt", user_guide(os.path.join(options.source, "README.md")).encode("utf-8")))
+    entries.append(("README-ja.txt", japanese_user_guide(options.source).encode("utf-8")))
+    sums = "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n" for name, data in entries)
     with open(os.path.join(options.source, "dist", "rules-example.txt"), "rb") as f:
         entries.append(("rules-example.txt", f.read()))
     entries.append(("SHA256SUMS", sums.encode("ascii")))

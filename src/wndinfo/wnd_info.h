@@ -19,8 +19,10 @@ std::u16string GetWindowClassName(WindowHandle window);
 
 /// One window's class name and title, each read on first need and then
 /// kept, so that testing a window against many rules reads each text once.
-/// Another program's window answers every read through that program (under
-/// Wine a round trip), which made re-reading them per rule the bulk of a pass.
+/// Reading another program's window text does not go through that program
+/// (the system reads the text it keeps for the window, so a hung program
+/// cannot block it), but each read is a call into the system, under Wine a
+/// round trip to its server: re-reading them per rule was the bulk of a pass.
 class TWindowTexts {
 public:
     explicit TWindowTexts(WindowHandle window) : FWindow(window) {}

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks the download that `make dist` wrote: its entries, the checksums, the
 executables (machine, no debug sections or symbols, no time stamp, the version
-block and the manifest), the guide and the example rules; then runs the 32-bit
-executable from it through the end-to-end smoke scenarios under Wine.
+block and the manifest), the two guides, that they name the same things, and
+the example rules; then runs the 32-bit executable from it through the
+end-to-end smoke scenarios under Wine.
 
 Exit code 0 when every check passed, 1 when one failed, 77 when there is no
 zip to check or the smoke scenarios cannot run here (the reason is printed).
@@ -26,7 +27,8 @@ import dist  # noqa: E402
 from pe_file import PE  # noqa: E402
 
 SKIP_EXIT = 77
-ENTRIES = ["Tessel.exe", "x64/Tessel.exe", "README.txt", "rules-example.txt", "SHA256SUMS"]
+ENTRIES = ["Tessel.exe", "x64/Tessel.exe", "README.txt", "README-ja.txt", "rules-example.txt", "SHA256SUMS"]
+SUMMED = ["Tessel.exe", "x64/Tessel.exe", "README.txt", "README-ja.txt"]
 # (entry, PE machine, objdump of that toolchain)
 EXECUTABLES = [("Tessel.exe", 0x14C, "i686-w64-mingw32-objdump"),
                ("x64/Tessel.exe", 0x8664, "x86_64-w64-mingw32-objdump")]
@@ -87,7 +89,7 @@ def check_entries(archive):
 
 def check_checksums(unpacked, files):
     lines = files["SHA256SUMS"].decode("ascii").splitlines()
-    wanted = [f"{hashlib.sha256(files[name]).hexdigest()}  {name}" for name, _, _ in EXECUTABLES]
+    wanted = [f"{hashlib.sha256(files[name]).hexdigest()}  {name}" for name in SUMMED]
     failures = [] if lines == wanted else [f"SHA256SUMS {lines}, wanted {wanted}"]
     if shutil.which("sha256sum"):
         result = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=unpacked,
@@ -125,19 +127,70 @@ def check_executable(name, machine, objdump, data, path, version):
     return failures
 
 
-def check_texts(files):
+def check_guide_file(name, data, source, wanted):
+    """A guide of the zip: UTF-8 with a mark, CRLF line ends, plain text made
+    from its Markdown source."""
     failures = []
-    guide = files["README.txt"]
-    if not guide.startswith(b"\xef\xbb\xbf"):
-        failures.append("README.txt: no UTF-8 mark")
-    if re.search(rb"(?<!\r)\n|\r(?!\n)", guide):
-        failures.append("README.txt: a line end other than CRLF")
-    if guide.decode("utf-8") != dist.user_guide():
-        failures.append("README.txt: not the guide of README.md (make dist again)")
-    text = guide.decode("utf-8")
-    failures += [f"README.txt: Markdown left in it: {mark!r}" for mark in ("`", "<!--", "](") if mark in text]
+    if not data.startswith(b"\xef\xbb\xbf"):
+        failures.append(f"{name}: no UTF-8 mark")
+    if re.search(rb"(?<!\r)\n|\r(?!\n)", data):
+        failures.append(f"{name}: a line end other than CRLF")
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        return failures + [f"{name}: not UTF-8 ({e})"]
+    if text != wanted:
+        failures.append(f"{name}: not the guide of {source} (make dist again)")
+    failures += [f"{name}: Markdown left in it: {mark!r}" for mark in ("`", "<!--", "](") if mark in text]
     if "make test" in text:
-        failures.append("README.txt: holds the developer part")
+        failures.append(f"{name}: holds the developer part")
+    return failures
+
+
+# What each guide names, from its Markdown outside the command lines (lines
+# indented by four spaces, the same in both): options, rules, the names of
+# failures and plain words (the list-mode decisions, commands) stand in
+# backticks; the system libraries a report may name end in .dll; the texts of
+# Tessel's reports are the quoted texts with Japanese in them ("..." in the
+# English guide, which quotes nothing else in Japanese; 「...」 in the
+# Japanese one, which puts the names of Windows' menus and buttons in [...]
+# and quotes nothing else). Each finder takes (prose, backticked, quoted).
+JAPANESE = r"[\u3000-\u30ff\u4e00-\u9fff\uff00-\uffef]"
+NAMED = {
+    "option": lambda _, spans, __: {o for s in spans for o in re.findall(r"(?<!\S)[-/][A-Za-z](?!\S)", s)},
+    "rule": lambda _, spans, __: {s for s in spans if re.fullmatch(r"[^\s=]*=[^\s=]+", s)},
+    "failure": lambda _, spans, __: {s for s in spans if re.fullmatch(r"E[A-Z][A-Za-z]+", s)},
+    "word": lambda _, spans, __: {s for s in spans if re.fullmatch(r"[a-z]+( [a-z]+)*", s)},
+    "library": lambda prose, _, __: set(re.findall(r"\b[\w-]+\.dll\b", prose)),
+    "report text": lambda _, __, quoted: {q for q in quoted if re.search(JAPANESE, q)},
+}
+
+
+def named_in(markdown, quotes):
+    """{kind: the set of things of that kind that the guide names}."""
+    prose = "\n".join(line for line in markdown.splitlines() if not line.startswith("    "))
+    prose = re.sub(r"\s+", " ", prose)  # a quoted text may run over a line end
+    spans = re.findall(r"`([^`]+)`", prose)
+    quoted = re.findall(quotes, re.sub(r"`[^`]+`", "", prose))
+    return {kind: find(prose, spans, quoted) for kind, find in NAMED.items()}
+
+
+def check_guides_in_step(english, japanese):
+    failures = []
+    named = {"README.md": named_in(english, r'"([^"]+)"'), dist.JAPANESE_GUIDE: named_in(japanese, r"「([^」]+)」")}
+    for (one, has), (other, lacks) in (tuple(named.items()), tuple(reversed(named.items()))):
+        for kind in NAMED:
+            failures += [f"{one} names the {kind} {thing!r}, {other} does not"
+                         for thing in sorted(has[kind] - lacks[kind])]
+    return failures
+
+
+def check_texts(files):
+    failures = check_guide_file("README.txt", files["README.txt"], "README.md", dist.user_guide())
+    failures += check_guide_file("README-ja.txt", files["README-ja.txt"], dist.JAPANESE_GUIDE,
+                                 dist.japanese_user_guide())
+    text = files["README.txt"].decode("utf-8", "replace")
+    japanese = files["README-ja.txt"].decode("utf-8", "replace")
     failures += [f"README.txt: says nothing of {word}" for word in
                  ("EFOpenError", "EEncodingError", "EMaskException", "C06D007E", "C06D007F", "EOutOfMemory",
                   "EAccessViolation", "schtasks /create", "MSFT_TaskSessionStateChangeTrigger",
@@ -153,8 +206,9 @@ def check_texts(files):
     lines = rules[3:].decode("utf-8").split("\r\n")
     if lines[-1] != "" or any(not line or "=" not in line for line in lines[:-1]):
         failures.append(f"rules-example.txt: lines {lines}, wanted TitleMask=ClassMask lines ended by CRLF")
-    failures += [f"README.txt: does not explain the example rule {line!r}"
-                 for line in lines[:-1] if f"    {line}\r\n" not in text]
+    failures += [f"{name}: does not explain the example rule {line!r}"
+                 for name, guide in (("README.txt", text), ("README-ja.txt", japanese))
+                 for line in lines[:-1] if f"    {line}\r\n" not in guide]
     return failures
 
 
@@ -185,7 +239,9 @@ def main():
     for name, machine, objdump in EXECUTABLES:
         checks.append((f"{name}: machine, sections, version block",
                        check_executable(name, machine, objdump, files[name], os.path.join(unpacked, name), version)))
-    checks.append(("README.txt and rules-example.txt", check_texts(files)))
+    checks.append(("README.txt, README-ja.txt and rules-example.txt", check_texts(files)))
+    checks.append(("the two guides name the same options, rules, failures, words, libraries and report texts",
+                   check_guides_in_step(dist.readme_guide_part(), dist.japanese_guide_markdown())))
     failed = 0
     for what, failures in checks:
         print(f"{'FAIL' if failures else 'ok  '} {what}")
