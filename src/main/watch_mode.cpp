@@ -149,8 +149,8 @@ std::intptr_t WatcherProcedure(WindowHandle window, std::uint32_t message, std::
     return answer;
 }
 
-/// The hidden top-level window that the change messages come to, with the
-/// session's notifications; its timer goes with it.
+/// The hidden top-level window that the change messages come to; its timer
+/// goes with it.
 class TWatcherWindow {
 public:
     explicit TWatcherWindow(TWatcher& watcher) {
@@ -158,21 +158,32 @@ public:
         watcher.Window = Os().CreateWindowExW(WS_EX_TOOLWINDOW, WatcherClassName, WatcherWindowName, WS_POPUP);
         if (watcher.Window == 0) RaiseCannotStart(u"CreateWindowExW");
         Running = &watcher;
-        // Refused while the session's services are still starting; the
-        // watcher then goes on without hearing of unlocks.
-        FNotified = Os().WTSRegisterSessionNotification(watcher.Window, NOTIFY_FOR_THIS_SESSION);
     }
     ~TWatcherWindow() {
-        if (FNotified) Os().WTSUnRegisterSessionNotification(Running->Window);
         Os().KillTimer(Running->Window, SettleTimer);
         Os().DestroyWindow(Running->Window);
         Running = nullptr;
     }
     TWatcherWindow(const TWatcherWindow&) = delete;
     TWatcherWindow& operator=(const TWatcherWindow&) = delete;
+};
+
+/// The session's lock and unlock notices to the window.
+class TSessionNotices {
+public:
+    // Refused while the session's services are still starting; the watcher
+    // then goes on without hearing of unlocks.
+    explicit TSessionNotices(WindowHandle window)
+        : FWindow(window), FRegistered(Os().WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION)) {}
+    ~TSessionNotices() {
+        if (FRegistered) Os().WTSUnRegisterSessionNotification(FWindow);
+    }
+    TSessionNotices(const TSessionNotices&) = delete;
+    TSessionNotices& operator=(const TSessionNotices&) = delete;
 
 private:
-    bool FNotified = false;
+    WindowHandle FWindow;
+    bool FRegistered;
 };
 
 bool UserBusy() {
@@ -210,6 +221,7 @@ void WatchDesktop() {
     TWatcherMutex mutex;
     TWatcher watcher;
     TWatcherWindow window(watcher);
+    TSessionNotices notices(watcher.Window);
     DesktopPass();
     Msg message;
     while (Os().GetMessageW(&message) > 0) {
