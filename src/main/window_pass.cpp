@@ -31,9 +31,9 @@ Rect VirtualScreen() {
             ClampToInt32(std::int64_t{top} + Os().GetSystemMetrics(SM_CYVIRTUALSCREEN))};
 }
 
-/// Whether the window's program handles a message within a second. Tessel
-/// has no windows of its own, so every window asked belongs to another
-/// program; one that is hung is given up on at once.
+/// Whether the window's program handles a message within a second. Tessel's
+/// only window, the watcher's, is hidden and never asked, so every window
+/// asked belongs to another program; one that is hung is given up on at once.
 bool Answers(WindowHandle window) {
     constexpr std::uint32_t AnswerTimeoutMs = 1000;
     std::uintptr_t result = 0;
