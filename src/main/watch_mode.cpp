@@ -60,7 +60,7 @@ public:
         if (FHandle == 0) RaiseCannotStart(u"CreateMutexW");
         const std::uint64_t start = Os().GetTickCount64();
         std::uint32_t processId = 0;
-        bool asked = false;
+        WindowHandle asked = 0;
         for (;;) {
             const std::uint32_t result = Os().WaitForSingleObject(FHandle, WatcherPollMs);
             // An abandoned mutex is owned as well: its watcher ended without
@@ -71,12 +71,12 @@ public:
                 RaiseCannotStart(u"WaitForSingleObject");
             }
             // The window may not exist yet when its watcher has only just
-            // started, so it is looked for until it is found.
-            if (!asked) {
-                if (const WindowHandle window = Os().FindWindowW(WatcherClassName, WatcherWindowName)) {
-                    Os().GetWindowThreadProcessId(window, &processId);
-                    asked = Os().PostMessageW(window, WM_CLOSE, 0, 0);
-                }
+            // started, so it is looked for on every round; a window not
+            // asked before is another start's that took the mutex first.
+            const WindowHandle window = Os().FindWindowW(WatcherClassName, WatcherWindowName);
+            if (window != 0 && window != asked && Os().PostMessageW(window, WM_CLOSE, 0, 0)) {
+                Os().GetWindowThreadProcessId(window, &processId);
+                asked = window;
             }
             // A watcher that does not answer (its thread waits on a hung
             // program's window, say) must not hold this start up for good.
