@@ -3,11 +3,15 @@
 #include <optional>
 
 #include "main/command_line.h"
+#include "main/watch_mode.h"
 #include "main/window_list.h"
 #include "main/window_pass.h"
 #include "masks/mask.h"
 #include "platform/platform.h"
 #include "rules/string_list.h"
+#include "runtime/exception.h"
+#include "runtime/string_table.h"
+#include "runtime/text_format.h"
 #include "wndinfo/wnd_info.h"
 
 namespace tessel {
@@ -44,6 +48,28 @@ void LaunchAndPass(const std::u16string& entry) {
     Os().CloseHandle(info.hProcess);
 }
 
+/// The options of a run as the user wrote them; empty when not given.
+struct TModeOptions {
+    std::u16string Listing, Watching, Quitting;
+};
+
+/// Watch mode and its end go with nothing but rules files: what a run would
+/// do otherwise cannot be told, so nothing is done.
+void CheckModes(const TModeOptions& options, const TStringList& programs) {
+    const auto conflict = [](const std::u16string& a, const std::u16string& b) {
+        Raise<EArgumentException>(FormatText(LoadResString(SOptionConflict), {a, b}));
+    };
+    const auto withProgram = [&](const std::u16string& option) {
+        Raise<EArgumentException>(FormatText(LoadResString(SOptionWithProgram), {option, programs.Strings(0)}));
+    };
+    for (const std::u16string* mode : {&options.Watching, &options.Quitting}) {
+        if (mode->empty()) continue;
+        if (mode == &options.Watching && !options.Quitting.empty()) conflict(*mode, options.Quitting);
+        if (!options.Listing.empty()) conflict(*mode, options.Listing);
+        if (programs.Count() != 0) withProgram(*mode);
+    }
+}
+
 }  // namespace
 
 void AddBuiltInRules(TStringList& rules) {
@@ -52,7 +78,8 @@ void AddBuiltInRules(TStringList& rules) {
 
 void RunDriver() {
     TStringList programs;
-    bool listing = false;
+    TStringList rulesFiles;
+    TModeOptions modes;
     // The command line cannot change during the run, so it is split once;
     // asking for every argument afresh would cost time quadratic in its length.
     const std::vector<std::u16string> arguments = SplitArguments(CommandLineText());
@@ -62,16 +89,32 @@ void RunDriver() {
         if (!IsOption(a)) {
             programs.Add(a);
         } else if (a[1] == u'E' || a[1] == u'e') {
-            LoadRulesFile(argument(i + 1));
+            rulesFiles.Add(argument(i + 1));
             ++i;
         } else if (a[1] == u'L' || a[1] == u'l') {
-            listing = true;
+            if (modes.Listing.empty()) modes.Listing = a;
+        } else if (a[1] == u'W' || a[1] == u'w') {
+            if (modes.Watching.empty()) modes.Watching = a;
+        } else if (a[1] == u'Q' || a[1] == u'q') {
+            if (modes.Quitting.empty()) modes.Quitting = a;
         }
+    }
+    // Before any rules file, so that a command line that cannot be carried
+    // out says so whatever else is wrong with it.
+    CheckModes(modes, programs);
+    for (int i = 0; i < rulesFiles.Count(); ++i) LoadRulesFile(rulesFiles.Strings(i));
+    if (!modes.Quitting.empty()) {
+        StopRunningWatcher();
+        return;
+    }
+    if (!modes.Watching.empty()) {
+        WatchDesktop();
+        return;
     }
     // Opened only when asked for: a normal run attaches no console and
     // writes nothing.
     std::optional<TWindowList> list;
-    if (listing) list.emplace();
+    if (!modes.Listing.empty()) list.emplace();
     WindowList = list ? &*list : nullptr;
     struct ForgetList {
         ~ForgetList() { WindowList = nullptr; }

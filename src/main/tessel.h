@@ -25,7 +25,9 @@ extern std::unique_ptr<TStringList> ExclusionRules;
 extern std::unique_ptr<TMaskCache> CompiledMasks;
 
 /// Reads the command line, loads every rules file, then makes one pass over
-/// the whole desktop, or one launch and one pass per program entry.
+/// the whole desktop, or one launch and one pass per program entry; or,
+/// with -w, watches the desktop, and with -q ends the watcher. Options that
+/// cannot go together raise EArgumentException before any file is read.
 void RunDriver();
 
 /// Creates the rule list and the mask cache, runs the driver and releases

@@ -60,9 +60,9 @@ bool IsAutoHideBar(WindowHandle window, const MonitorInfo& info) {
     return false;
 }
 
-/// Whether the window's program handles a message within a second. Tessel
-/// has no windows of its own, so every window asked belongs to another
-/// program; one that is hung is given up on at once.
+/// Whether the window's program handles a message within a second. Tessel's
+/// only window, the watcher's, is hidden and never asked, so every window
+/// asked belongs to another program; one that is hung is given up on at once.
 bool Answers(WindowHandle window) {
     constexpr std::uint32_t AnswerTimeoutMs = 1000;
     std::uintptr_t result = 0;

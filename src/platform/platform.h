@@ -216,6 +216,44 @@ constexpr HResult S_FALSE = 1;
 /// the enumeration.
 using EnumWindowsProc = bool (*)(WindowHandle window, std::intptr_t param);
 
+// Watch mode: its window, messages and timers, the session and power
+// notifications, and the one watcher per session.
+constexpr std::uint32_t WM_CLOSE = 0x0010;
+constexpr std::uint32_t WM_SETTINGCHANGE = 0x001A;
+constexpr std::uint32_t WM_DISPLAYCHANGE = 0x007E;
+constexpr std::uint32_t WM_TIMER = 0x0113;
+constexpr std::uint32_t WM_POWERBROADCAST = 0x0218;
+constexpr std::uint32_t WM_WTSSESSION_CHANGE = 0x02B1;
+constexpr std::uint32_t SPI_SETWORKAREA = 0x002F;
+constexpr std::uint32_t PBT_APMSUSPEND = 0x0004;
+constexpr std::uint32_t PBT_APMRESUMESUSPEND = 0x0007;
+constexpr std::uint32_t PBT_APMRESUMEAUTOMATIC = 0x0012;
+constexpr std::uint32_t WTS_SESSION_LOCK = 0x7;
+constexpr std::uint32_t WTS_SESSION_UNLOCK = 0x8;
+constexpr std::uint32_t NOTIFY_FOR_THIS_SESSION = 0;
+constexpr std::int32_t QUNS_BUSY = 2;
+constexpr std::int32_t QUNS_RUNNING_D3D_FULL_SCREEN = 3;
+constexpr std::int32_t QUNS_PRESENTATION_MODE = 4;
+constexpr std::uint32_t WS_POPUP = 0x80000000;
+constexpr std::uint32_t WS_EX_TOOLWINDOW = 0x00000080;
+constexpr std::uint32_t WAIT_OBJECT_0 = 0;
+constexpr std::uint32_t WAIT_ABANDONED = 0x80;
+constexpr std::uint32_t WAIT_TIMEOUT = 0x102;
+
+// MSG
+struct Msg {
+    WindowHandle hwnd = 0;
+    std::uint32_t message = 0;
+    std::uintptr_t wParam = 0;
+    std::intptr_t lParam = 0;
+    std::uint32_t time = 0;
+    Point pt;
+};
+
+/// The window procedure of the one window class the system registers.
+using WindowProcedure = std::intptr_t (*)(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                          std::intptr_t lParam);
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -338,6 +376,36 @@ public:
     /// A C++ exception that the platform never dispatches (a 32-bit build's)
     /// is unwound to this frame without the offer. True when `body` returns.
     virtual bool RunUnderExceptionFrame(void (*body)(), FrameHandler handler) = 0;
+
+    // Watch mode.
+    virtual std::uint64_t GetTickCount64() = 0;
+    /// Registers the class with `procedure` as its window procedure; 0 when
+    /// it cannot. A process registers one such class at most.
+    virtual std::uint16_t RegisterClassExW(const char16_t* className, WindowProcedure procedure) = 0;
+    /// A top-level window of no size at 0, 0, without parent or menu.
+    virtual WindowHandle CreateWindowExW(std::uint32_t exStyle, const char16_t* className, const char16_t* windowName,
+                                         std::uint32_t style) = 0;
+    virtual bool DestroyWindow(WindowHandle window) = 0;
+    virtual std::intptr_t DefWindowProcW(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                         std::intptr_t lParam) = 0;
+    virtual WindowHandle FindWindowW(const char16_t* className, const char16_t* windowName) = 0;
+    virtual bool PostMessageW(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                              std::intptr_t lParam) = 0;
+    /// Every message of the thread; 0 at WM_QUIT, -1 on failure.
+    virtual int GetMessageW(Msg* message) = 0;
+    virtual std::intptr_t DispatchMessageW(const Msg* message) = 0;
+    virtual void PostQuitMessage(int exitCode) = 0;
+    virtual std::uintptr_t SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) = 0;
+    virtual bool KillTimer(WindowHandle window, std::uintptr_t id) = 0;
+    // Resolved like the desktop window manager's, from wtsapi32.dll and
+    // shell32.dll in the system folder, with the same failures.
+    virtual bool WTSRegisterSessionNotification(WindowHandle window, std::uint32_t flags) = 0;
+    virtual bool WTSUnRegisterSessionNotification(WindowHandle window) = 0;
+    virtual HResult SHQueryUserNotificationState(std::int32_t* state) = 0;
+    /// A mutex of that name, not owned by the caller; 0 on failure.
+    virtual std::uintptr_t CreateMutexW(const char16_t* name) = 0;
+    virtual std::uint32_t WaitForSingleObject(std::uintptr_t handle, std::uint32_t milliseconds) = 0;
+    virtual bool ReleaseMutex(std::uintptr_t mutex) = 0;
 };
 
 /// The platform in force; set once at start-up (or by a test).

@@ -35,6 +35,9 @@ class EEncodingError : public Exception { public: explicit EEncodingError(std::u
 class EMaskException : public Exception { public: explicit EMaskException(std::u16string m) : Exception(u"EMaskException", std::move(m)) {} };
 class EOutOfMemory : public Exception { public: explicit EOutOfMemory(std::u16string m) : Exception(u"EOutOfMemory", std::move(m)) {} };
 class EExternalException : public Exception { public: explicit EExternalException(std::u16string m) : Exception(u"EExternalException", std::move(m)) {} };
+// Watch mode: options that cannot go together, a watcher that cannot take over.
+class EArgumentException : public Exception { public: explicit EArgumentException(std::u16string m) : Exception(u"EArgumentException", std::move(m)) {} };
+class EWatchError : public Exception { public: explicit EWatchError(std::u16string m) : Exception(u"EWatchError", std::move(m)) {} };
 // The faults that the processor or the platform raises (MapPlatformException).
 class EAccessViolation : public Exception { public: explicit EAccessViolation(std::u16string m) : Exception(u"EAccessViolation", std::move(m)) {} };
 class ERangeError : public Exception { public: explicit ERangeError(std::u16string m) : Exception(u"ERangeError", std::move(m)) {} };

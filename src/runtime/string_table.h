@@ -5,6 +5,10 @@
 namespace tessel {
 
 enum StringId : unsigned {
+    SOptionConflict = 1000,
+    SOptionWithProgram = 1001,
+    SWatcherNotEnding = 1002,
+    SWatcherCannotStart = 1003,
     SInvalidMask = 65423,
     SReadError = 65436,
     SAccessViolationInModule = 65457,

@@ -195,7 +195,7 @@ def check_texts(files):
                  ("EFOpenError", "EEncodingError", "EMaskException", "C06D007E", "C06D007F", "EOutOfMemory",
                   "EAccessViolation", "schtasks /create", "MSFT_TaskSessionStateChangeTrigger",
                   "Power-Troubleshooter", "Tessel.exe -l > windows.txt", "=Shell_*TrayWnd", "*=Progman",
-                  "*=WorkerW") if word not in text]
+                  "*=WorkerW", "shell:startup", "Tessel.exe -q", "EArgumentException", "EWatchError") if word not in text]
 
     rules = files["rules-example.txt"]
     with open(os.path.join(ROOT, "dist", "rules-example.txt"), "rb") as f:

@@ -17,6 +17,18 @@
 //                                      EXE's version block and manifest.
 //   e2e_helper.exe --load NAME         loads the library NAME as the platform
 //                                      finds it by that name, then exits.
+//   e2e_helper.exe --display W H OUT   changes the primary monitor's mode to
+//                                      W x H, which broadcasts WM_DISPLAYCHANGE,
+//                                      and writes when (and the result) to OUT.
+//   e2e_helper.exe --workarea OUT      broadcasts WM_SETTINGCHANGE with
+//                                      SPI_SETWORKAREA and writes when to OUT.
+//   e2e_helper.exe --watcher-stats OUT writes the running watcher's process
+//                                      id, handle count and private bytes.
+//
+// While it runs, the window job keeps <stem>.live up to date with the
+// report's lines after each move, and carries out <stem>.move
+// ("index left top right bottom", a window rectangle) as a program's own
+// move, which it records like any other.
 //
 // A copy that finds <stem>.hang beside it stops handling messages once its
 // windows are ready, as a program that no longer answers, until <stem>.quit
@@ -40,7 +52,9 @@
 //   cwd    <current directory>
 //   window <index> <left> <top> <right> <bottom> <visible> <iconic> <pid> <zoomed>
 //   move   <index> <microseconds> <left> <top> <right> <bottom>
+//   heard  display|workarea <microseconds>  a change broadcast to its first window
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <string>
@@ -77,6 +91,7 @@ struct Tracked {
 };
 
 std::vector<Tracked> TrackedWindows;
+std::vector<std::pair<std::string, long long>> Heard;  // the changes broadcast to its windows, when
 std::wstring Stem;  // full path of the exe without ".exe"
 ULONGLONG StartTick = 0;
 long long StartMicros = 0;
@@ -216,6 +231,7 @@ std::string Report()
                std::to_string(IsWindowVisible(window) ? 1 : 0) + "\t" + std::to_string(IsIconic(window) ? 1 : 0) +
                "\t" + std::to_string(pid) + "\t" + std::to_string(IsZoomed(window) ? 1 : 0) + "\n";
     }
+    for (const auto& [change, micros] : Heard) out += "heard\t" + change + "\t" + std::to_string(micros) + "\n";
     for (size_t i = 0; i < TrackedWindows.size(); ++i)
         for (const Move& move : TrackedWindows[i].Moves)
             out += "move\t" + std::to_string(i) + "\t" + std::to_string(move.Micros) + "\t" +
@@ -247,6 +263,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             if (!SameRect(frame, tracked->Last)) {
                 tracked->Moves.push_back({NowMicros(), frame});
                 tracked->Last = frame;
+                WriteFileAtomically(Stem + L".live", Report());
                 if (tracked->Moves.size() == 1 && !tracked->TitleAfterMove.empty())
                     SetWindowTextW(window, tracked->TitleAfterMove.c_str());
             }
@@ -273,6 +290,16 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         DeleteObject(font);
         EndPaint(window, &paint);
         return 0;
+    }
+    case WM_DISPLAYCHANGE:
+    case WM_SETTINGCHANGE: {
+        // A broadcast comes to each of the windows; the first one notes it.
+        if (message == WM_SETTINGCHANGE && wParam != SPI_SETWORKAREA) break;
+        if (!TrackedWindows.empty() && window == TrackedWindows[0].Window) {
+            Heard.push_back({message == WM_DISPLAYCHANGE ? "display" : "workarea", NowMicros()});
+            WriteFileAtomically(Stem + L".live", Report());
+        }
+        break;
     }
     case WM_ERASEBKGND:
         return 1;  // WM_PAINT fills the whole client area
@@ -314,8 +341,23 @@ bool RegisterClassFor(HINSTANCE instance, const WindowLine& line)
     return RegisterClassExW(&windowClass) != 0;
 }
 
+void MoveAsAsked()
+{
+    std::string request;
+    if (!ReadWholeFile(Stem + L".move", request)) return;
+    DeleteFileW((Stem + L".move").c_str());
+    size_t index = 0;
+    long left = 0, top = 0, right = 0, bottom = 0;
+    if (sscanf(request.c_str(), "%zu %ld %ld %ld %ld", &index, &left, &top, &right, &bottom) != 5 ||
+        index >= TrackedWindows.size())
+        return;
+    SetWindowPos(TrackedWindows[index].Window, nullptr, left, top, right - left, bottom - top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void CALLBACK PollQuit(HWND, UINT, UINT_PTR, DWORD)
 {
+    MoveAsAsked();
     if (FileExists(Stem + L".quit") || GetTickCount64() - StartTick > SelfDestructMs) PostQuitMessage(0);
 }
 
@@ -424,6 +466,50 @@ int RunBoxes(const std::wstring& outName, DWORD timeoutMs, const std::vector<std
     return 0;
 }
 
+int RunDisplay(DWORD width, DWORD height, const std::wstring& outName)
+{
+    DEVMODEW mode{};
+    mode.dmSize = sizeof mode;
+    mode.dmPelsWidth = width;
+    mode.dmPelsHeight = height;
+    mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+    long long before = NowMicros();
+    LONG result = ChangeDisplaySettingsExW(nullptr, &mode, nullptr, 0, nullptr);
+    WriteFileAtomically(outName, "changed\t" + std::to_string(before) + "\t" + std::to_string(NowMicros()) + "\t" +
+                                     std::to_string(result) + "\n");
+    return result == DISP_CHANGE_SUCCESSFUL ? 0 : 1;
+}
+
+int RunWorkArea(const std::wstring& outName)
+{
+    long long before = NowMicros();
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_ABORTIFHUNG, 2000, &answer);
+    WriteFileAtomically(outName, "changed\t" + std::to_string(before) + "\t" + std::to_string(NowMicros()) + "\t0\n");
+    return 0;
+}
+
+int RunWatcherStats(const std::wstring& outName)
+{
+    HWND watcher = FindWindowW(L"TesselWatcher", L"Tessel");
+    DWORD pid = 0;
+    if (watcher) GetWindowThreadProcessId(watcher, &pid);
+    HANDLE process = pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
+    if (!process) {
+        WriteFileAtomically(outName, "none\n");
+        return 1;
+    }
+    DWORD handles = 0;
+    bool counted = GetProcessHandleCount(process, &handles) != FALSE;
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof memory;
+    bool measured = GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+    CloseHandle(process);
+    WriteFileAtomically(outName, "stats\t" + std::to_string(pid) + "\t" + (counted ? std::to_string(handles) : "-") +
+                                     "\t" + (measured ? std::to_string(memory.PrivateUsage) : "-") + "\n");
+    return 0;
+}
+
 std::wstring VersionString(const void* block, const wchar_t* name)
 {
     void* value = nullptr;
@@ -507,6 +593,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     if (args.size() >= 3 && args[1] == L"--monitors") return RunMonitors(args[2]);
     if (args.size() >= 3 && args[1] == L"--load") return LoadLibraryW(args[2].c_str()) != nullptr ? 0 : 1;
     if (args.size() >= 4 && args[1] == L"--resources") return RunResources(args[2], args[3]);
+    if (args.size() >= 5 && args[1] == L"--display")
+        return RunDisplay(static_cast<DWORD>(std::stoul(args[2])), static_cast<DWORD>(std::stoul(args[3])), args[4]);
+    if (args.size() >= 3 && args[1] == L"--workarea") return RunWorkArea(args[2]);
+    if (args.size() >= 3 && args[1] == L"--watcher-stats") return RunWatcherStats(args[2]);
     if (args.size() >= 5 && args[1] == L"--box")
         return RunBoxes(args[2], static_cast<DWORD>(std::stoul(args[3])),
                         std::vector<std::wstring>(args.begin() + 4, args.end()));

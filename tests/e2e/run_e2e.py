@@ -112,6 +112,7 @@ class Scenario:
     dwm: bool = False
     dwm_calls: list = None  # the stand-in's functions Tessel must call, in the order first called
     windows_version: str = ""  # the version Wine reports to Tessel, as Wine names it (winxp, win10)
+    watch: str = None  # a script of Watch below: Tessel.exe -w runs while the desktop changes
 
 
 def probe(name, mode, box=None, events=()):
@@ -120,6 +121,15 @@ def probe(name, mode, box=None, events=()):
     return Scenario(name, "single", args=[mode] if mode else [], program="failure_probe.exe",
                     boxes=[Box("アプリケーションエラー", re.compile(box, re.S))] if box else [],
                     exit_code=1 if box else 0, events=list(events))
+
+
+def conflict(name, args, message):
+    """A command line that watch mode cannot carry out: the report, exit code
+    1, and the off-screen window beside it left where it is."""
+    return Scenario(name, "single", others(Win("stays", (1800, 100, 2200, 500))), args=args, exit_code=1,
+                    boxes=[Box("アプリケーションエラー", re.compile(
+                        r"EArgumentException がモジュール Tessel\.exe の [0-9A-F]{8} で発生しました。\r\n"
+                        + re.escape(message) + r"\.\r\n"))])
 
 
 def others(*windows):
@@ -339,6 +349,21 @@ SCENARIOS = [
         boxes=[Box("アプリケーションエラー", re.compile(
             r"EExternalException がモジュール Tessel\.exe の [0-9A-F]{8} で発生しました。\r\n"
             r"外部例外 C06D007E\.\r\n"))]),
+
+    # --- Watch mode (-w): a pass at once, then one after each settled change ---
+    # Under Wine only a Windows program's change of the display mode and a
+    # broadcast of the work area reach the watcher (a change made through
+    # xrandr sends no message), so the scripts make those.
+    Scenario("watch mode: nothing moves while nothing changes; a display change is corrected after the "
+             "settle time", "single", watch="display"),
+    Scenario("watch mode: a broadcast work-area change is corrected after the settle time", "single",
+             watch="work_area"),
+    Scenario("watch mode: a second -w replaces the first; -q ends the watcher, also when none runs", "single",
+             watch="replace"),
+    conflict("watch mode with a program entry is reported", ["-w", "app.exe"],
+             "オプション -w はプログラム 'app.exe' と同時には指定できません"),
+    conflict("watch mode with the list is reported", ["/W", "-l"], "オプション /W と -l は同時には指定できません"),
+    conflict("watch mode with its end is reported", ["-w", "-q"], "オプション -w と -q は同時には指定できません"),
 
     # --- Faults that Tessel itself never makes, handled on the real platform ---
     # Left out: a failure under an attached debugger, which the platform's
@@ -645,6 +670,8 @@ class Runner:
         directory = os.path.join(self.work, "scenarios", re.sub(r"[^a-z0-9]+", "_", scenario.name.lower()))
         shutil.rmtree(directory, ignore_errors=True)
         os.makedirs(directory)
+        if scenario.watch:
+            return self.run_watch(scenario, directory)
         launched = [a for a in scenario.args if isinstance(a, App)]
         for f in (a for a in scenario.args if isinstance(a, File)):
             with open(os.path.join(directory, f.name), "wb") as out:
@@ -717,6 +744,25 @@ class Runner:
         if scenario.dwm_calls is not None:
             failures += self.check_dwm_calls(scenario.dwm_calls, os.path.join(directory, "dwm-calls.txt"))
         return failures
+
+    def run_watch(self, scenario, directory):
+        """A helper's window off screen, then Tessel.exe -w beside it and the
+        scenario's script of Watch; every watcher is ended afterwards, and the
+        layout set again."""
+        app = App("desk", [Win("watched", WATCHED)])
+        stem = self.prepare_app(directory, app, launched=False)
+        program, env = self.program(directory, scenario)
+        helper = self.session.start(stem + ".exe", cwd=directory)
+        watch = Watch(self.session, program, env, directory, stem)
+        try:
+            self.session.wait_for_file(stem + ".ready", 30, "helper desk did not start")
+            return getattr(watch, scenario.watch)()
+        finally:
+            watch.end()
+            Session._touch(stem + ".quit")
+            self.session.finish(helper, 10)
+            if watch.layout_changed:
+                self.session.set_layout(LAYOUTS[scenario.layout])
 
     @staticmethod
     def check_dwm_calls(wanted, path):
@@ -824,6 +870,176 @@ class Runner:
             started = reports[id(later)][0]["start"]
             if last_move and started < last_move:
                 failures.append(f"{later.name}.exe was running before {earlier.name}.exe's windows were moved")
+        return failures
+
+
+# --- watch mode ----------------------------------------------------------------
+
+SETTLE = 3.0  # seconds of stillness before the watcher's pass
+WATCHED = (1800, 100, 2200, 500)  # the helper's window as created: off the right edge
+BACK = (1520, 100, 1920, 500)  # where a pass puts it on the 1920 x 1080 monitor
+AWAY = (1700, 100, 2100, 500)  # where the helper then puts it: off the right edge again
+
+
+class Watch:
+    """Tessel.exe -w beside one helper window (index 0 of its stem); each
+    public method is one scenario's script and answers its failed checks.
+    Times are the helpers' own clock, which all Wine processes share."""
+
+    def __init__(self, session, program, env, directory, stem):
+        self.session, self.program, self.env, self.directory, self.stem = session, program, env, directory, stem
+        self.watchers = []
+        self.layout_changed = False
+
+    def start(self):
+        process = self.session.start(self.program, ["-w"], cwd=self.directory, env=self.env)
+        self.watchers.append(process)
+        return process
+
+    def quit(self):
+        """Runs Tessel.exe -q; answers its exit code."""
+        return self.session.finish(self.session.start(self.program, ["-q"], cwd=self.directory, env=self.env), 20)
+
+    def end(self):
+        if any(w.poll() is None for w in self.watchers):
+            self.quit()
+        for watcher in self.watchers:
+            self.session.finish(watcher, 10)
+
+    def moves(self):
+        live = self.stem + ".live"
+        return read_report(live)["moves"].get(0, []) if os.path.exists(live) else []
+
+    def wait_moves(self, count, timeout):
+        """The window's moves once there are `count` of them, or all there
+        are after `timeout` seconds."""
+        deadline = time.monotonic() + timeout
+        while len(self.moves()) < count and time.monotonic() < deadline:
+            time.sleep(0.05)
+        return self.moves()
+
+    def move_away(self):
+        """The helper's own move off screen, which it records as a move too."""
+        count = len(self.moves())
+        with open(self.stem + ".move.tmp", "w") as f:
+            f.write("0 %d %d %d %d" % AWAY)
+        os.replace(self.stem + ".move.tmp", self.stem + ".move")
+        moves = self.wait_moves(count + 1, 10)
+        if len(moves) != count + 1 or moves[-1][1] != AWAY:
+            raise SessionError(f"the helper did not move its window to {AWAY}: {moves}")
+
+    def helper(self, *args):
+        """Runs the session's helper with `args` and an output file; answers
+        the helper's time before its change."""
+        out = os.path.join(self.directory, "changed.txt")
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(out)
+        self.session.run_wine([self.session.helper_exe, *args, windows_path(out)])
+        with open(out, encoding="utf-8") as f:
+            fields = f.read().split("\t")
+        if fields[0] != "changed" or fields[3].strip() != "0":
+            raise SessionError(f"the helper's {' '.join(args)} failed: {fields}")
+        return int(fields[1])
+
+    def first_pass(self):
+        watcher = self.start()
+        moves = self.wait_moves(1, 20)
+        if not moves:
+            return watcher, [f"the watcher's first pass did not move the window from {WATCHED}; it "
+                             f"{'ended with ' + str(watcher.poll()) if watcher.poll() is not None else 'runs'}"]
+        if moves[0][1] != BACK:
+            return watcher, [f"the watcher's first pass moved the window to {moves[0][1]}, wanted {BACK}"]
+        return watcher, []
+
+    def heard(self, change, since):
+        """When the helper's window heard the broadcast of `change` made at
+        `since` or later."""
+        live = self.stem + ".live"
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            with open(live, encoding="utf-8") as f:
+                times = [int(fields[2]) for fields in (line.rstrip("\n").split("\t") for line in f)
+                         if fields[0] == "heard" and fields[1] == change and int(fields[2]) >= since]
+            if times:
+                return times[0]
+            time.sleep(0.05)
+        raise SessionError(f"the helper's window did not hear the {change} change")
+
+    def corrected_after(self, change, changed, count, work_right):
+        """The checks of the move that `change`, started at `changed`, must
+        bring, with the window's `count` moves so far. The settle time counts
+        from the broadcast, which comes while the change is under way."""
+        changed = self.heard(change, changed)
+        moves = self.wait_moves(count + 1, SETTLE + 10)
+        if len(moves) <= count:
+            return [f"no pass moved the window within {SETTLE + 10:.0f} s of the change"]
+        at, rect = moves[count]
+        failures = []
+        want = (work_right - 400, 100, work_right, 500)
+        if rect != want:
+            failures.append(f"the pass after the change moved the window to {rect}, wanted {want}")
+        after = (at - changed) / 1e6
+        if after < SETTLE - 0.1:
+            failures.append(f"the window was moved {after:.2f} s after the change, before the settle time")
+        elif after > SETTLE + 5:
+            failures.append(f"the window was moved only {after:.2f} s after the change")
+        return failures
+
+    def ends_with_quit(self, watcher):
+        failures = []
+        code = self.quit()
+        if code != 0:
+            failures.append(f"Tessel.exe -q ended with {code}, wanted 0")
+        ended = self.session.finish(watcher, 10)
+        if ended != 0:
+            failures.append(f"the watcher ended with {ended} after -q, wanted 0" if ended is not None
+                            else "the watcher did not end after -q")
+        return failures
+
+    def display(self):
+        watcher, failures = self.first_pass()
+        if failures:
+            return failures
+        self.move_away()
+        # No polling: a window put off screen while nothing changes stays.
+        time.sleep(SETTLE + 1.5)
+        if len(self.moves()) != 2:
+            return [f"the window was moved while nothing changed: {self.moves()}"]
+        self.session._mode(1280, 1024)
+        self.layout_changed = True
+        changed = self.helper("--display", "1280", "1024")
+        monitors = self.session.monitors()
+        failures = self.corrected_after("display", changed, 2, max(work[2] for _, work, _ in monitors))
+        if not failures:
+            self.helper("--display", "1920", "1080")
+        return failures + self.ends_with_quit(watcher)
+
+    def work_area(self):
+        watcher, failures = self.first_pass()
+        if failures:
+            return failures
+        self.move_away()
+        time.sleep(1)
+        changed = self.helper("--workarea")
+        return self.corrected_after("workarea", changed, 2, BACK[2]) + self.ends_with_quit(watcher)
+
+    def replace(self):
+        first, failures = self.first_pass()
+        if failures:
+            return failures
+        self.move_away()
+        second = self.start()
+        code = self.session.finish(first, 20)
+        if code != 0:
+            failures.append(f"the first watcher ended with {code} when the second started, wanted 0"
+                            if code is not None else "the first watcher did not end when the second started")
+        moves = self.wait_moves(3, 20)
+        if len(moves) < 3 or moves[2][1] != BACK:
+            failures.append(f"the second watcher's first pass did not bring the window back: {moves}")
+        failures += self.ends_with_quit(second)
+        code = self.quit()
+        if code != 0:
+            failures.append(f"Tessel.exe -q without a watcher ended with {code}, wanted 0")
         return failures
 
 

@@ -287,7 +287,7 @@ std::uint32_t SimulatedDesktop::GetProcessId(ProcessHandle process) {
 
 bool SimulatedDesktop::CloseHandle(std::uintptr_t handle) {
     ClosedHandles.push_back(handle);
-    if (Files.erase(handle) != 0 || handle == ConsoleHandle) return true;
+    if (Files.erase(handle) != 0 || Mutexes.erase(handle) != 0 || handle == ConsoleHandle) return true;
     return Processes.erase(handle) != 0;
 }
 
@@ -307,6 +307,7 @@ int SimulatedDesktop::GetClassNameW(WindowHandle window, char16_t* buffer, int s
 
 bool SimulatedDesktop::EnumWindows(EnumWindowsProc proc, std::intptr_t param) {
     ++Enumerations;
+    PassTimes.push_back(Clock);
     // By handle, so that windows added meanwhile do not invalidate the walk.
     std::vector<WindowHandle> handles;
     for (const SimWindow& window : Windows)
@@ -836,6 +837,165 @@ bool SimulatedDesktop::WriteConsoleW(FileHandle console, const char16_t* text, s
     ConsoleOutput.append(text, count);
     *written = count;
     return true;
+}
+
+// ---- Watch mode ----------------------------------------------------------
+
+void SimulatedDesktop::PostChange(SimChange change) {
+    const auto later = std::upper_bound(Changes.begin(), Changes.end(), change.At,
+                                        [](std::uint64_t at, const SimChange& c) { return at < c.At; });
+    Changes.insert(later, std::move(change));
+}
+
+void SimulatedDesktop::AddOtherWatcher(const std::u16string& className, const std::u16string& title,
+                                       const std::u16string& mutex, bool answers, std::uint32_t processId) {
+    const WindowHandle window =
+        AddWindow({.ProcessId = processId, .ClassName = className, .Title = title, .Visible = false});
+    OtherWatcher = SimOtherWatcher{window, mutex, answers};
+}
+
+std::uint64_t SimulatedDesktop::GetTickCount64() { return Clock; }
+
+std::uint16_t SimulatedDesktop::RegisterClassExW(const char16_t* className, WindowProcedure procedure) {
+    if (!Classes.emplace(className, procedure).second) return 0;
+    return static_cast<std::uint16_t>(0xC000 + Classes.size());
+}
+
+WindowHandle SimulatedDesktop::CreateWindowExW(std::uint32_t, const char16_t* className, const char16_t* windowName,
+                                               std::uint32_t) {
+    if (Classes.count(className) == 0) return 0;
+    return AddWindow({.ProcessId = OwnProcessId, .ClassName = className, .Title = windowName, .Visible = false});
+}
+
+bool SimulatedDesktop::DestroyWindow(WindowHandle window) {
+    const auto found = std::find_if(Windows.begin(), Windows.end(), [&](const SimWindow& w) { return w.Handle == window; });
+    if (found == Windows.end()) return false;
+    Windows.erase(found);
+    std::erase_if(Timers, [&](const auto& timer) { return timer.first.first == window; });
+    return true;
+}
+
+std::intptr_t SimulatedDesktop::DefWindowProcW(WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) {
+    return 0;
+}
+
+WindowHandle SimulatedDesktop::FindWindowW(const char16_t* className, const char16_t* windowName) {
+    for (const SimWindow& window : Windows)
+        if (window.TopLevel && window.ClassName == className && (windowName == nullptr || window.Title == windowName))
+            return window.Handle;
+    return 0;
+}
+
+bool SimulatedDesktop::PostMessageW(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                    std::intptr_t lParam) {
+    const Msg posted{window, message, wParam, lParam, static_cast<std::uint32_t>(Clock), {}};
+    Posted.push_back(posted);
+    SimWindow* target = Find(window);
+    if (target == nullptr) return false;
+    if (OtherWatcher && OtherWatcher->Window == window) {
+        if (message == WM_CLOSE && OtherWatcher->Answers) {
+            DestroyWindow(window);
+            OtherWatcher.reset();
+        }
+    } else if (target->ProcessId == OwnProcessId) {
+        Queue.push_back(posted);
+    }
+    return true;
+}
+
+int SimulatedDesktop::GetMessageW(Msg* message) {
+    for (;;) {
+        *message = Msg{};
+        if (QuitPosted) {
+            QuitPosted = false;
+            return 0;
+        }
+        if (!Queue.empty()) {
+            *message = Queue.front();
+            Queue.erase(Queue.begin());
+            return 1;
+        }
+        auto timer = std::min_element(Timers.begin(), Timers.end(),
+                                      [](const auto& a, const auto& b) { return a.second.first < b.second.first; });
+        const bool change = !Changes.empty() && (timer == Timers.end() || Changes.front().At <= timer->second.first);
+        const std::uint64_t at = change ? Changes.front().At : timer != Timers.end() ? timer->second.first : SessionEnd + 1;
+        if (at > SessionEnd) return 0;
+        Clock = std::max(Clock, at);
+        if (!change) {
+            ++TimerMessages;
+            timer->second.first = Clock + timer->second.second;
+            *message = {timer->first.first, WM_TIMER, timer->first.second, 0, static_cast<std::uint32_t>(Clock), {}};
+            return 1;
+        }
+        SimChange next = std::move(Changes.front());
+        Changes.erase(Changes.begin());
+        if (next.Before) next.Before();
+        for (const SimWindow& window : Windows) {
+            if (window.ProcessId == OwnProcessId && Classes.count(window.ClassName) != 0) {
+                *message = {window.Handle, next.Message, next.WParam, next.LParam, static_cast<std::uint32_t>(Clock), {}};
+                return 1;
+            }
+        }
+    }
+}
+
+std::intptr_t SimulatedDesktop::DispatchMessageW(const Msg* message) {
+    const SimWindow* window = Find(message->hwnd);
+    if (window == nullptr) return 0;
+    const auto procedure = Classes.find(window->ClassName);
+    if (procedure == Classes.end() || window->ProcessId != OwnProcessId) return 0;
+    return procedure->second(message->hwnd, message->message, message->wParam, message->lParam);
+}
+
+void SimulatedDesktop::PostQuitMessage(int) { QuitPosted = true; }
+
+std::uintptr_t SimulatedDesktop::SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) {
+    if (Find(window) == nullptr) return 0;
+    Timers[{window, id}] = {Clock + milliseconds, milliseconds};
+    return id;
+}
+
+bool SimulatedDesktop::KillTimer(WindowHandle window, std::uintptr_t id) { return Timers.erase({window, id}) != 0; }
+
+bool SimulatedDesktop::WTSRegisterSessionNotification(WindowHandle window, std::uint32_t) {
+    if (WtsMissing) Raise<EExternalException>(FormatText(LoadResString(SExternalException), {0xC06D007Eu}));
+    SessionNotifications.push_back(window);
+    return true;
+}
+
+bool SimulatedDesktop::WTSUnRegisterSessionNotification(WindowHandle window) {
+    return std::erase(SessionNotifications, window) != 0;
+}
+
+HResult SimulatedDesktop::SHQueryUserNotificationState(std::int32_t* state) {
+    ++BusyQueries;
+    constexpr std::int32_t AcceptsNotifications = 5;
+    *state = AcceptsNotifications;
+    for (const SimBusy& busy : BusyTimes)
+        if (Clock >= busy.From && Clock < busy.To) *state = busy.State;
+    return S_OK;
+}
+
+std::uintptr_t SimulatedDesktop::CreateMutexW(const char16_t* name) {
+    NextMutex += 4;
+    Mutexes[NextMutex] = name;
+    return NextMutex;
+}
+
+std::uint32_t SimulatedDesktop::WaitForSingleObject(std::uintptr_t handle, std::uint32_t milliseconds) {
+    const auto mutex = Mutexes.find(handle);
+    if (mutex == Mutexes.end()) return 0xFFFFFFFF;  // WAIT_FAILED
+    if (OtherWatcher && OtherWatcher->Mutex == mutex->second) {
+        Clock += milliseconds;
+        return WAIT_TIMEOUT;
+    }
+    OwnedMutexes.insert(mutex->second);
+    return WAIT_OBJECT_0;
+}
+
+bool SimulatedDesktop::ReleaseMutex(std::uintptr_t mutex) {
+    const auto found = Mutexes.find(mutex);
+    return found != Mutexes.end() && OwnedMutexes.erase(found->second) != 0;
 }
 
 }  // namespace tessel

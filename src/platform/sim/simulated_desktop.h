@@ -247,6 +247,79 @@ private:
     std::map<ProcessHandle, std::uint32_t> Processes;
     ProcessHandle NextProcess = 0x2000;
     std::vector<std::unique_ptr<char16_t[]>> Allocations;
+
+public:
+    // Watch mode. The clock only moves when the system waits: GetMessageW
+    // jumps it to the next message or timer, WaitForSingleObject by its
+    // timeout, so a test of minutes takes no time at all.
+    std::uint64_t Clock = 0;  // GetTickCount64, in milliseconds
+    /// Ends the session: GetMessageW answers 0 once nothing is left before it.
+    std::uint64_t SessionEnd = 24ull * 60 * 60 * 1000;
+    struct SimChange {
+        std::uint64_t At;
+        std::uint32_t Message;
+        std::uintptr_t WParam = 0;
+        std::intptr_t LParam = 0;
+        std::function<void()> Before;  // changes the desktop as the message comes
+    };
+    /// Has `change` come to every window of the system's window class at its
+    /// time, as Windows sends such messages to every top-level window.
+    void PostChange(SimChange change);
+    struct SimBusy {
+        std::uint64_t From, To;
+        std::int32_t State;  // what SHQueryUserNotificationState answers meanwhile
+    };
+    std::vector<SimBusy> BusyTimes;
+    bool WtsMissing = false;  // wtsapi32.dll cannot be resolved
+    /// Another watcher: the window and the mutex of that name are its own;
+    /// when it answers, a WM_CLOSE posted to its window ends it.
+    struct SimOtherWatcher {
+        WindowHandle Window = 0;
+        std::u16string Mutex;
+        bool Answers = true;
+    };
+    std::optional<SimOtherWatcher> OtherWatcher;
+    /// Adds the other watcher with its window of that class and title.
+    void AddOtherWatcher(const std::u16string& className, const std::u16string& title, const std::u16string& mutex,
+                         bool answers, std::uint32_t processId);
+
+    std::vector<std::uint64_t> PassTimes;  // the clock at each EnumWindows
+    std::vector<WindowHandle> SessionNotifications;  // windows registered and not unregistered
+    std::vector<Msg> Posted;  // every PostMessageW
+    int TimerMessages = 0;
+    int BusyQueries = 0;
+    std::map<std::pair<WindowHandle, std::uintptr_t>, std::pair<std::uint64_t, std::uint32_t>> Timers;  // due, period
+    std::map<std::uintptr_t, std::u16string> Mutexes;  // open handles and their names
+    std::set<std::u16string> OwnedMutexes;
+
+    std::uint64_t GetTickCount64() override;
+    std::uint16_t RegisterClassExW(const char16_t* className, WindowProcedure procedure) override;
+    WindowHandle CreateWindowExW(std::uint32_t exStyle, const char16_t* className, const char16_t* windowName,
+                                 std::uint32_t style) override;
+    bool DestroyWindow(WindowHandle window) override;
+    std::intptr_t DefWindowProcW(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                 std::intptr_t lParam) override;
+    WindowHandle FindWindowW(const char16_t* className, const char16_t* windowName) override;
+    bool PostMessageW(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+    int GetMessageW(Msg* message) override;
+    std::intptr_t DispatchMessageW(const Msg* message) override;
+    void PostQuitMessage(int exitCode) override;
+    std::uintptr_t SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) override;
+    bool KillTimer(WindowHandle window, std::uintptr_t id) override;
+    bool WTSRegisterSessionNotification(WindowHandle window, std::uint32_t flags) override;
+    bool WTSUnRegisterSessionNotification(WindowHandle window) override;
+    HResult SHQueryUserNotificationState(std::int32_t* state) override;
+    std::uintptr_t CreateMutexW(const char16_t* name) override;
+    std::uint32_t WaitForSingleObject(std::uintptr_t handle, std::uint32_t milliseconds) override;
+    bool ReleaseMutex(std::uintptr_t mutex) override;
+
+private:
+    std::map<std::u16string, WindowProcedure> Classes;
+    std::vector<SimChange> Changes;  // not yet delivered, in order of time
+    std::vector<Msg> Queue;          // posted to the system's own windows
+    bool QuitPosted = false;
+    std::uintptr_t NextMutex = 0x3000;
+    std::uint32_t OwnProcessId = 0x7E55;
 };
 
 // ---- Failure path: the outermost frame, the filter and the exit ----------

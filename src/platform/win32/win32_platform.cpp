@@ -80,6 +80,8 @@ SystemLibrary DwmApi{L"dwmapi.dll", nullptr};
 SystemLibrary VersionApi{L"version.dll", nullptr};
 SystemLibrary NetApi{L"netapi32.dll", nullptr};
 SystemLibrary Ole32{L"ole32.dll", nullptr};
+SystemLibrary WtsApi{L"wtsapi32.dll", nullptr};
+SystemLibrary ShellApi{L"shell32.dll", nullptr};
 
 HMODULE LoadSystemLibrary(const wchar_t* fileName) {
     wchar_t directory[MAX_PATH];
@@ -132,6 +134,12 @@ constexpr CLSID VirtualDesktopManagerClass = {
     0xaa509086, 0x5ca9, 0x4c25, {0x8f, 0x95, 0x58, 0x9d, 0x3c, 0x07, 0xb4, 0x8a}};
 constexpr IID VirtualDesktopManagerInterface = {
     0xa5cd92ff, 0x29be, 0x454c, {0x8d, 0x04, 0xd8, 0x28, 0x79, 0xfb, 0x3f, 0x1b}};
+using WTSRegisterSessionNotificationFn = BOOL(WINAPI*)(HWND, DWORD);
+using WTSUnRegisterSessionNotificationFn = BOOL(WINAPI*)(HWND);
+using SHQueryUserNotificationStateFn = HRESULT(WINAPI*)(int*);
+WTSRegisterSessionNotificationFn WTSRegisterSessionNotificationSlot = nullptr;
+WTSUnRegisterSessionNotificationFn WTSUnRegisterSessionNotificationSlot = nullptr;
+SHQueryUserNotificationStateFn SHQueryUserNotificationStateSlot = nullptr;
 
 }  // namespace
 
@@ -601,5 +609,122 @@ bool Win32Platform::RunUnderExceptionFrame(void (*body)(), FrameHandler handler)
 #else
 #error "The outermost frame is built for x86 and x86-64 Windows only."
 #endif
+
+// ---- Watch mode --------------------------------------------------------
+
+static_assert(sizeof(Msg) == sizeof(MSG) && offsetof(Msg, time) == offsetof(MSG, time));
+
+namespace {
+
+// The one class the system registers has this procedure. A C++ exception
+// must not unwind through the platform's frames of the dispatch, so it is
+// handed back across them to the caller of GetMessageW or DispatchMessageW.
+WindowProcedure WindowProcedureSlot = nullptr;
+std::exception_ptr WindowFailure;
+
+LRESULT CALLBACK WindowTrampoline(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        return WindowProcedureSlot(reinterpret_cast<WindowHandle>(window), message, wParam, lParam);
+    } catch (...) {
+        WindowFailure = std::current_exception();
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+void RethrowWindowFailure() {
+    if (WindowFailure) {
+        std::exception_ptr failure = WindowFailure;
+        WindowFailure = nullptr;
+        std::rethrow_exception(failure);
+    }
+}
+
+}  // namespace
+
+std::uint64_t Win32Platform::GetTickCount64() { return ::GetTickCount64(); }
+
+std::uint16_t Win32Platform::RegisterClassExW(const char16_t* className, WindowProcedure procedure) {
+    WindowProcedureSlot = procedure;
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = &WindowTrampoline;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = W(className);
+    return ::RegisterClassExW(&windowClass);
+}
+
+WindowHandle Win32Platform::CreateWindowExW(std::uint32_t exStyle, const char16_t* className,
+                                            const char16_t* windowName, std::uint32_t style) {
+    const HWND window = ::CreateWindowExW(exStyle, W(className), W(windowName), style, 0, 0, 0, 0, nullptr, nullptr,
+                                          ::GetModuleHandleW(nullptr), nullptr);
+    RethrowWindowFailure();
+    return reinterpret_cast<WindowHandle>(window);
+}
+
+bool Win32Platform::DestroyWindow(WindowHandle window) { return ::DestroyWindow(Hwnd(window)) != FALSE; }
+
+std::intptr_t Win32Platform::DefWindowProcW(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                            std::intptr_t lParam) {
+    return ::DefWindowProcW(Hwnd(window), message, wParam, lParam);
+}
+
+WindowHandle Win32Platform::FindWindowW(const char16_t* className, const char16_t* windowName) {
+    return reinterpret_cast<WindowHandle>(::FindWindowW(W(className), W(windowName)));
+}
+
+bool Win32Platform::PostMessageW(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                 std::intptr_t lParam) {
+    return ::PostMessageW(Hwnd(window), message, wParam, lParam) != FALSE;
+}
+
+int Win32Platform::GetMessageW(Msg* message) {
+    const BOOL got = ::GetMessageW(reinterpret_cast<MSG*>(message), nullptr, 0, 0);
+    RethrowWindowFailure();
+    return got;
+}
+
+std::intptr_t Win32Platform::DispatchMessageW(const Msg* message) {
+    const LRESULT result = ::DispatchMessageW(reinterpret_cast<const MSG*>(message));
+    RethrowWindowFailure();
+    return result;
+}
+
+void Win32Platform::PostQuitMessage(int exitCode) { ::PostQuitMessage(exitCode); }
+
+std::uintptr_t Win32Platform::SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) {
+    return ::SetTimer(Hwnd(window), id, milliseconds, nullptr);
+}
+
+bool Win32Platform::KillTimer(WindowHandle window, std::uintptr_t id) {
+    return ::KillTimer(Hwnd(window), id) != FALSE;
+}
+
+bool Win32Platform::WTSRegisterSessionNotification(WindowHandle window, std::uint32_t flags) {
+    return SystemFunction(WTSRegisterSessionNotificationSlot, WtsApi, "WTSRegisterSessionNotification")(
+               Hwnd(window), flags) != FALSE;
+}
+
+bool Win32Platform::WTSUnRegisterSessionNotification(WindowHandle window) {
+    return SystemFunction(WTSUnRegisterSessionNotificationSlot, WtsApi, "WTSUnRegisterSessionNotification")(
+               Hwnd(window)) != FALSE;
+}
+
+HResult Win32Platform::SHQueryUserNotificationState(std::int32_t* state) {
+    int answer = 0;
+    const HRESULT result =
+        SystemFunction(SHQueryUserNotificationStateSlot, ShellApi, "SHQueryUserNotificationState")(&answer);
+    *state = answer;
+    return result;
+}
+
+std::uintptr_t Win32Platform::CreateMutexW(const char16_t* name) {
+    return reinterpret_cast<std::uintptr_t>(::CreateMutexW(nullptr, FALSE, W(name)));
+}
+
+std::uint32_t Win32Platform::WaitForSingleObject(std::uintptr_t handle, std::uint32_t milliseconds) {
+    return ::WaitForSingleObject(Handle(handle), milliseconds);
+}
+
+bool Win32Platform::ReleaseMutex(std::uintptr_t mutex) { return ::ReleaseMutex(Handle(mutex)) != FALSE; }
 
 }  // namespace tessel

@@ -84,6 +84,28 @@ public:
     std::int32_t UnhandledExceptionFilter(ExceptionPointers* failure) override;
     [[noreturn]] void ExitProcess(std::uint32_t exitCode) override;
     bool RunUnderExceptionFrame(void (*body)(), FrameHandler handler) override;
+
+    // Watch mode.
+    std::uint64_t GetTickCount64() override;
+    std::uint16_t RegisterClassExW(const char16_t* className, WindowProcedure procedure) override;
+    WindowHandle CreateWindowExW(std::uint32_t exStyle, const char16_t* className, const char16_t* windowName,
+                                 std::uint32_t style) override;
+    bool DestroyWindow(WindowHandle window) override;
+    std::intptr_t DefWindowProcW(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                 std::intptr_t lParam) override;
+    WindowHandle FindWindowW(const char16_t* className, const char16_t* windowName) override;
+    bool PostMessageW(WindowHandle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+    int GetMessageW(Msg* message) override;
+    std::intptr_t DispatchMessageW(const Msg* message) override;
+    void PostQuitMessage(int exitCode) override;
+    std::uintptr_t SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) override;
+    bool KillTimer(WindowHandle window, std::uintptr_t id) override;
+    bool WTSRegisterSessionNotification(WindowHandle window, std::uint32_t flags) override;
+    bool WTSUnRegisterSessionNotification(WindowHandle window) override;
+    HResult SHQueryUserNotificationState(std::int32_t* state) override;
+    std::uintptr_t CreateMutexW(const char16_t* name) override;
+    std::uint32_t WaitForSingleObject(std::uintptr_t handle, std::uint32_t milliseconds) override;
+    bool ReleaseMutex(std::uintptr_t mutex) override;
 };
 
 }  // namespace tessel
