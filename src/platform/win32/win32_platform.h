@@ -84,6 +84,19 @@ public:
     std::int32_t UnhandledExceptionFilter(ExceptionPointers* failure) override;
     [[noreturn]] void ExitProcess(std::uint32_t exitCode) override;
     bool RunUnderExceptionFrame(void (*body)(), FrameHandler handler) override;
+
+    // Launch follow-up.
+    std::uintptr_t CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
+    bool Process32FirstW(std::uintptr_t snapshot, ProcessEntry* entry) override;
+    bool Process32NextW(std::uintptr_t snapshot, ProcessEntry* entry) override;
+    ProcessHandle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
+    bool QueryFullProcessImageNameW(ProcessHandle process, std::uint32_t flags, char16_t* buffer,
+                                    std::uint32_t* size) override;
+    WindowHandle GetForegroundWindow() override;
+    WindowHandle GetWindow(WindowHandle window, std::uint32_t command) override;
+    std::int32_t GetWindowLongW(WindowHandle window, std::int32_t index) override;
+    std::uint64_t GetTickCount64() override;
+    void Sleep(std::uint32_t milliseconds) override;
 };
 
 }  // namespace tessel
