@@ -71,7 +71,7 @@ bool Answers(WindowHandle window) {
 }
 
 /// Ends the judgement of a window: the window list, when there is one, gets
-/// its line.
+/// its line, and the record of judgements, when one is kept, its entry.
 TDecision Decided(TWindowTexts& texts, TPlacement& placement, TDecision decision) {
     placement.Decision = decision;
     if (WindowList != nullptr) WindowList->Write(texts, placement);
