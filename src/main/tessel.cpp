@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "main/command_line.h"
+#include "main/launch_follow_up.h"
 #include "main/watch_mode.h"
 #include "main/window_list.h"
 #include "main/window_pass.h"
@@ -41,10 +42,17 @@ void LaunchAndPass(const std::u16string& entry) {
     info.lpFile = entry.c_str();
     info.lpDirectory = directory.c_str();
     info.nShow = SW_SHOW;
+    // Made before the launch: what is there now belongs to programs that
+    // already run.
+    TLaunchFollower follower;
     if (!Os().ShellExecuteExW(&info)) return;
+    follower.Launched(info.hProcess);
     Os().WaitForInputIdle(info.hProcess, INFINITE);
     TargetProcessId = Os().GetProcessId(info.hProcess);
     WindowPass();
+    // The handle stays open meanwhile, so that the launched process's id
+    // is not given to another while its family is followed.
+    follower.Follow(TargetProcessId);
     Os().CloseHandle(info.hProcess);
 }
 

@@ -12,6 +12,7 @@
 namespace tessel {
 
 std::uint32_t TargetProcessId = 0;
+std::vector<TJudgement>* Judgements = nullptr;
 
 std::optional<int> ExemptingRule(TWindowTexts& texts) {
     const int count = ExclusionRules->Count();
@@ -70,11 +71,12 @@ bool Answers(WindowHandle window) {
 }
 
 /// Ends the judgement of a window: the window list, when there is one, gets
-/// its line.
-bool Decided(TWindowTexts& texts, TPlacement& placement, TDecision decision) {
+/// its line, and the record of judgements, when one is kept, its entry.
+TDecision Decided(TWindowTexts& texts, TPlacement& placement, TDecision decision) {
     placement.Decision = decision;
     if (WindowList != nullptr) WindowList->Write(texts, placement);
-    return true;
+    if (Judgements != nullptr) Judgements->push_back({texts.Window(), decision});
+    return decision;
 }
 
 /// Moves the window unless the run only lists what it would do.
@@ -94,6 +96,11 @@ bool PlaceWindow(WindowHandle window, std::intptr_t) {
         Os().GetWindowThreadProcessId(window, &processId);
         if (processId != TargetProcessId) return true;
     }
+    JudgeWindow(window);
+    return true;
+}
+
+TDecision JudgeWindow(WindowHandle window) {
     TPlacement placement;
     TWindowTexts texts(window);
     placement.Rule = ExemptingRule(texts);

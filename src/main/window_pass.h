@@ -3,6 +3,7 @@
 // whose visible frame sticks out of its monitor's work area back inside.
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -46,9 +47,25 @@ std::optional<int> ExemptingRule(TWindowTexts& texts);
 /// True when P lies outside Area taken as a closed rectangle.
 bool PointOutsideRect(const Rect& area, Point p);
 
-/// The enumeration callback; answers true for every window so that a pass
-/// never ends early.
+/// The enumeration callback: the process filter, then `JudgeWindow`;
+/// answers true for every window so that a pass never ends early.
 bool PlaceWindow(WindowHandle window, std::intptr_t param);
+
+/// The judgement of one window of any process: the tests of a pass in their
+/// order, the correction of a window that sticks out, and its line in the
+/// window list. Answers the decision.
+TDecision JudgeWindow(WindowHandle window);
+
+/// One window that a judgement has decided on.
+struct TJudgement {
+    WindowHandle Window = 0;
+    TDecision Decision = TDecision::dcExempt;
+    friend bool operator==(const TJudgement&, const TJudgement&) = default;
+};
+
+/// While set, every judgement is appended here: the follow-up of a launch
+/// learns which windows the launch's pass has judged already.
+extern std::vector<TJudgement>* Judgements;
 
 /// Offers every top-level window to `PlaceWindow`.
 void WindowPass();

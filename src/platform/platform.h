@@ -138,6 +138,22 @@ struct MemoryBasicInformation {
     std::uint32_t State = 0;
 };
 
+// PROCESSENTRY32W, field by field.
+struct ProcessEntry {
+    std::uint32_t dwSize = 0;
+    std::uint32_t cntUsage = 0;
+    std::uint32_t th32ProcessID = 0;
+    std::uintptr_t th32DefaultHeapID = 0;
+    std::uint32_t th32ModuleID = 0;
+    std::uint32_t cntThreads = 0;
+    std::uint32_t th32ParentProcessID = 0;
+    std::int32_t pcPriClassBase = 0;
+    std::uint32_t dwFlags = 0;
+    char16_t szExeFile[260] = {};
+};
+// sizeof(PROCESSENTRY32W) on the target.
+constexpr std::uint32_t ProcessEntrySize = sizeof(void*) == 4 ? 556 : 568;
+
 // EXCEPTION_RECORD, field by field; ExceptionInformation holds the
 // parameters of the exception, NumberParameters of them.
 struct ExceptionRecord {
@@ -209,6 +225,14 @@ constexpr std::uint32_t CP_UTF8 = 65001;
 constexpr std::uint32_t MEM_COMMIT = 0x1000;
 constexpr std::uint32_t MEM_FREE = 0x10000;
 constexpr std::uint32_t EXCEPTION_CONTINUE_SEARCH = 0;
+// The launch follow-up's.
+constexpr std::uint32_t TH32CS_SNAPPROCESS = 2;
+constexpr std::uint32_t PROCESS_QUERY_LIMITED_INFORMATION = 0x1000;
+constexpr std::uint32_t GW_OWNER = 4;
+constexpr std::int32_t GWL_STYLE = -16;
+constexpr std::int32_t GWL_EXSTYLE = -20;
+constexpr std::uint32_t WS_CAPTION = 0x00C00000;
+constexpr std::uint32_t WS_EX_APPWINDOW = 0x00040000;
 constexpr HResult S_OK = 0;
 constexpr HResult S_FALSE = 1;
 
@@ -406,6 +430,22 @@ public:
     virtual std::uintptr_t CreateMutexW(const char16_t* name) = 0;
     virtual std::uint32_t WaitForSingleObject(std::uintptr_t handle, std::uint32_t milliseconds) = 0;
     virtual bool ReleaseMutex(std::uintptr_t mutex) = 0;
+    // Launch follow-up.
+    /// InvalidHandleValue on failure; released with CloseHandle.
+    virtual std::uintptr_t CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) = 0;
+    /// `entry->dwSize` is set to ProcessEntrySize before the first call.
+    virtual bool Process32FirstW(std::uintptr_t snapshot, ProcessEntry* entry) = 0;
+    virtual bool Process32NextW(std::uintptr_t snapshot, ProcessEntry* entry) = 0;
+    /// 0 when the process cannot be opened (gone, or another user's).
+    virtual ProcessHandle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) = 0;
+    /// `*size` holds the buffer's size in units on entry and the path's
+    /// length on success.
+    virtual bool QueryFullProcessImageNameW(ProcessHandle process, std::uint32_t flags, char16_t* buffer,
+                                            std::uint32_t* size) = 0;
+    virtual WindowHandle GetForegroundWindow() = 0;
+    virtual WindowHandle GetWindow(WindowHandle window, std::uint32_t command) = 0;
+    virtual std::int32_t GetWindowLongW(WindowHandle window, std::int32_t index) = 0;
+    virtual void Sleep(std::uint32_t milliseconds) = 0;
 };
 
 /// The platform in force; set once at start-up (or by a test).

@@ -34,12 +34,26 @@
 // windows are ready, as a program that no longer answers, until <stem>.quit
 // appears; then it goes on and reports as usual.
 //
+// Programs whose windows come late or from another process, as launch mode
+// meets them:
+//   <stem>.start    holds the file name of a program beside it: the copy
+//                   starts that program and ends at once, as a launcher stub
+//                   does, reporting no windows.
+//   <stem>.single   one copy at a time: a second copy asks the running one
+//                   for its windows shown on request (writing <stem>.request)
+//                   and ends at once.
+// A window line may say when its window is made and shown (milliseconds
+// after the start, or "request") and when it is destroyed; the copy pumps
+// messages meanwhile, so it is idle for input long before. A window made
+// late is reported in <stem>.ready, written again, from then on.
+//
 // The window job takes no arguments on purpose: a program launched by Tessel
 // gets none, so everything it needs comes from files named after the exe,
 // and several copies of it under different names can run side by side.
 //
 // Window lines (UTF-8, tab-separated; a tab in a title written as \t):
-//   class  title  left  top  width  height  show  style  colour  [title after the first move]
+//   class  title  left  top  width  height  show  style  colour  [title after the first move
+//   [shown after [destroyed after]]]
 // show: normal | hidden | min | max; style: overlapped | popup | tool;
 // colour: RRGGBB, used by the demo's screenshots. The new title is set
 // while the first move is still under way, before the mover's call returns,
@@ -51,12 +65,15 @@
 //   time   <microseconds>               when the report was written
 //   cwd    <current directory>
 //   window <index> <left> <top> <right> <bottom> <visible> <iconic> <pid> <zoomed>
+//                                      (a destroyed window: its last rectangle,
+//                                      not visible)
 //   move   <index> <microseconds> <left> <top> <right> <bottom>
 //   heard  display|workarea <microseconds>  a change broadcast to its first window
 #include <windows.h>
 #include <psapi.h>
 
 #include <cstdio>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -75,6 +92,8 @@ struct WindowLine {
     std::wstring Style;
     COLORREF Colour = RGB(200, 200, 200);
     std::wstring TitleAfterMove;
+    std::wstring ShownAfter;  // empty or "0": at the start; milliseconds; or "request"
+    ULONGLONG DestroyedAfter = 0;  // 0: never
 };
 
 struct Move {
@@ -83,7 +102,8 @@ struct Move {
 };
 
 struct Tracked {
-    HWND Window = nullptr;
+    HWND Window = nullptr;  // null until it is made
+    bool Destroyed = false;
     bool Ready = false;
     RECT Last{};
     std::vector<Move> Moves;
@@ -191,6 +211,8 @@ std::vector<WindowLine> ReadWindowLines(const std::wstring& name)
         unsigned long rgb = std::stoul(f[8], nullptr, 16);
         window.Colour = RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
         if (f.size() > 9) window.TitleAfterMove = Wide(f[9]);
+        if (f.size() > 10) window.ShownAfter = Wide(f[10]);
+        if (f.size() > 11) window.DestroyedAfter = std::stoull(f[11]);
         lines.push_back(window);
     }
     return lines;
@@ -224,7 +246,14 @@ std::string Report()
     GetCurrentDirectoryW(MAX_PATH, directory);
     out += "cwd\t" + Utf8(directory) + "\n";
     for (size_t i = 0; i < TrackedWindows.size(); ++i) {
-        HWND window = TrackedWindows[i].Window;
+        const Tracked& tracked = TrackedWindows[i];
+        HWND window = tracked.Window;
+        if (window == nullptr) continue;
+        if (tracked.Destroyed) {
+            out += "window\t" + std::to_string(i) + "\t" + RectFields(tracked.Last) + "\t0\t0\t" +
+                   std::to_string(GetCurrentProcessId()) + "\t0\n";
+            continue;
+        }
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
         out += "window\t" + std::to_string(i) + "\t" + RectFields(WindowRect(window)) + "\t" +
@@ -242,7 +271,7 @@ std::string Report()
 Tracked* FindTracked(HWND window)
 {
     for (Tracked& tracked : TrackedWindows)
-        if (tracked.Window == window) return &tracked;
+        if (tracked.Window == window && window != nullptr) return &tracked;
     return nullptr;
 }
 
@@ -355,31 +384,116 @@ void MoveAsAsked()
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+std::vector<WindowLine> Lines;
+HINSTANCE Instance = nullptr;
+
+// Makes and shows the window of line i; false when it cannot be made.
+bool MakeWindow(size_t i)
+{
+    const WindowLine& line = Lines[i];
+    if (!RegisterClassFor(Instance, line)) return false;
+    HWND window = CreateWindowExW(ExStyleOf(line.Style), line.ClassName.c_str(), line.Title.c_str(),
+                                  StyleOf(line.Style), line.Left, line.Top, line.Width, line.Height, nullptr,
+                                  nullptr, Instance, nullptr);
+    if (!window) return false;
+    SetWindowLongPtrW(window, GWLP_USERDATA, static_cast<LONG_PTR>(line.Colour));
+    TrackedWindows[i].Window = window;
+    if (line.Show != L"hidden") ShowWindow(window, ShowCommandOf(line.Show));
+    return true;
+}
+
+void StartTracking(Tracked& tracked)
+{
+    tracked.Last = WindowRect(tracked.Window);
+    tracked.Ready = true;
+}
+
+bool AtStart(const WindowLine& line) { return line.ShownAfter.empty() || line.ShownAfter == L"0"; }
+
+// Makes the windows whose time has come, or that a second copy asked for,
+// and destroys those whose time is up.
+void MakeLateWindows()
+{
+    const ULONGLONG now = GetTickCount64() - StartTick;
+    const bool requested = FileExists(Stem + L".request");
+    if (requested) DeleteFileW((Stem + L".request").c_str());
+    bool changed = false;
+    for (size_t i = 0; i < Lines.size(); ++i) {
+        Tracked& tracked = TrackedWindows[i];
+        const WindowLine& line = Lines[i];
+        const bool due = line.ShownAfter == L"request" ? requested
+                                                        : !AtStart(line) && now >= std::stoull(line.ShownAfter);
+        if (tracked.Window == nullptr && due && MakeWindow(i)) {
+            StartTracking(tracked);
+            changed = true;
+        }
+        if (tracked.Window != nullptr && !tracked.Destroyed && line.DestroyedAfter != 0 &&
+            now >= line.DestroyedAfter) {
+            tracked.Last = WindowRect(tracked.Window);
+            tracked.Destroyed = true;
+            DestroyWindow(tracked.Window);
+            changed = true;
+        }
+    }
+    if (changed) WriteFileAtomically(Stem + L".ready", Report());
+}
+
 void CALLBACK PollQuit(HWND, UINT, UINT_PTR, DWORD)
 {
     MoveAsAsked();
     if (FileExists(Stem + L".quit") || GetTickCount64() - StartTick > SelfDestructMs) PostQuitMessage(0);
+    MakeLateWindows();
+}
+
+// A launcher stub: starts the program named in <stem>.start, from the same
+// folder, and ends without waiting for it.
+int RunStub()
+{
+    std::string name;
+    ReadWholeFile(Stem + L".start", name);
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+    std::wstring directory = Stem.substr(0, Stem.find_last_of(L'\\') + 1);
+    std::wstring program = directory + Wide(name);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+        return 5;
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    WriteFileAtomically(Stem + L".ready", Report());
+    WriteFileAtomically(Stem + L".report", Report());
+    return 0;
+}
+
+// One copy at a time: answers false in a second copy, which has asked the
+// first one for its windows shown on request.
+bool FirstCopy()
+{
+    // A mutex name holds no backslash, so the path goes in as a hash.
+    unsigned long long hash = 1469598103934665603ull;
+    for (wchar_t c : Stem) hash = (hash ^ static_cast<unsigned long long>(towlower(c))) * 1099511628211ull;
+    wchar_t name[64];
+    swprintf(name, 64, L"TesselE2E-%016llx", hash);
+    CreateMutexW(nullptr, FALSE, name);  // held until the copy ends
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return true;
+    WriteFileAtomically(Stem + L".request", "");
+    return false;
 }
 
 int RunWindows(HINSTANCE instance)
 {
     // The windows must exist before the first message is pumped: Tessel's
     // wait for input idle returns at that moment and its pass follows.
-    std::vector<WindowLine> lines = ReadWindowLines(Stem + L".windows");
-    for (const WindowLine& line : lines) {
-        if (!RegisterClassFor(instance, line)) return 3;
-        HWND window = CreateWindowExW(ExStyleOf(line.Style), line.ClassName.c_str(), line.Title.c_str(),
-                                      StyleOf(line.Style), line.Left, line.Top, line.Width, line.Height, nullptr,
-                                      nullptr, instance, nullptr);
-        if (!window) return 4;
-        SetWindowLongPtrW(window, GWLP_USERDATA, static_cast<LONG_PTR>(line.Colour));
-        TrackedWindows.push_back({window, false, {}, {}, line.TitleAfterMove});
-        if (line.Show != L"hidden") ShowWindow(window, ShowCommandOf(line.Show));
+    Instance = instance;
+    Lines = ReadWindowLines(Stem + L".windows");
+    TrackedWindows.resize(Lines.size());
+    for (size_t i = 0; i < Lines.size(); ++i) {
+        TrackedWindows[i].TitleAfterMove = Lines[i].TitleAfterMove;
+        if (AtStart(Lines[i]) && !MakeWindow(i)) return 4;
     }
-    for (Tracked& tracked : TrackedWindows) {
-        tracked.Last = WindowRect(tracked.Window);
-        tracked.Ready = true;
-    }
+    for (Tracked& tracked : TrackedWindows)
+        if (tracked.Window != nullptr) StartTracking(tracked);
     WriteFileAtomically(Stem + L".ready", Report());
     if (FileExists(Stem + L".hang"))
         while (!FileExists(Stem + L".quit") && GetTickCount64() - StartTick < SelfDestructMs) Sleep(20);
@@ -606,5 +720,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     Stem = path;
     if (Stem.size() > 4 && _wcsicmp(Stem.c_str() + Stem.size() - 4, L".exe") == 0) Stem.resize(Stem.size() - 4);
+    if (FileExists(Stem + L".start")) return RunStub();
+    if (FileExists(Stem + L".single") && !FirstCopy()) return 0;
     return RunWindows(instance);
 }

@@ -16,6 +16,7 @@ check failed, 77 when the suite cannot run here (the reason is printed).
 
 import argparse
 import contextlib
+import dataclasses
 import os
 import pathlib
 import re
@@ -51,6 +52,8 @@ class Win:
     colour: str = "A0C4E8"
     listed: str = None  # with Scenario.listing: the decision its line in the window list must show
     title_after_move: str = ""  # the title the helper gives it during its first move
+    after: object = 0  # made and shown this many ms after its program started, or "request" (see App.single)
+    until: int = 0  # destroyed this many ms after its program started (0: never)
 
 
 @dataclass
@@ -62,6 +65,15 @@ class App:
     windows: list
     dir: str = ""
     hung: bool = False  # stops handling messages once its windows are ready
+    starts: "App" = None  # a launcher stub: starts this program (in the same dir) and ends at once, windowless
+    single: bool = False  # one copy at a time: a second one asks it for its "request" windows and ends
+
+
+@dataclass
+class Again:
+    """A second launch of a single-copy program that the runner started (one
+    of Scenario.others, by name): the new copy hands over to it and ends."""
+    name: str
 
 
 @dataclass
@@ -273,6 +285,30 @@ SCENARIOS = [
     Scenario("launch from a directory with a space and Japanese", "single",
              args=[App("ツール", [Win("deep", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)])],
                        dir="Program Files/道具")]),
+    # Programs whose windows come late or from another process. Each run
+    # ends about 2 s after the main window is corrected, long before the
+    # follow-up's 30 s; the bystander's off-screen window stays where it is.
+    Scenario("launch follows a stub's child: its window a second later is corrected", "single",
+             others=others(Win("bystander", (1800, 600, 2200, 900))),
+             args=[App("stub", [], starts=App("real", [
+                 Win("the real program's window", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)], after=1000)]))],
+             within=10),
+    Scenario("launch follows a program idle at once whose window shows three seconds later", "single",
+             others=others(Win("bystander", (1800, 600, 2200, 900))),
+             args=[App("late", [Win("late window", (-200, 100, 200, 400), [(0, 100, 400, 400)], after=3000)])],
+             within=11),
+    Scenario("launch follows a splash screen without a title bar to the main window after it", "single",
+             others=others(Win("bystander", (1800, 600, 2200, 900))),
+             args=[App("splash", [
+                 Win("splash screen", (700, 400, 1100, 600), style="popup", until=3000),
+                 Win("main window", (300, 900, 700, 1200), [(300, 780, 700, 1080)], after=3000)])],
+             within=11),
+    Scenario("launch follows a second copy's hand-over to the running one, which opens a new window", "single",
+             others=[App("single", [Win("the running copy's window", (100, 100, 500, 400)),
+                                    Win("opened on request", (1800, 100, 2200, 500), [(1520, 100, 1920, 500)],
+                                        after="request")], single=True),
+                     App("desk", [Win("bystander", (1800, 600, 2200, 900))])],
+             args=[Again("single")], within=9),
 
     # --- A work area smaller than its monitor (0, 0, 1920, 1040) ---
     Scenario("taskbar strip is outside the work area", "taskbar", others(
@@ -475,8 +511,10 @@ def spec_line(win):
     left, top, right, bottom = win.rect
     fields = [win.cls, win.title.replace("\t", "\\t"), left, top, right - left, bottom - top, win.show, win.style,
               win.colour]
-    if win.title_after_move:
+    if win.title_after_move or win.after or win.until:
         fields.append(win.title_after_move)
+    if win.after or win.until:
+        fields += [win.after, win.until]
     return "\t".join(str(f) for f in fields) + "\n"
 
 
@@ -528,6 +566,11 @@ class Runner:
             f.writelines(spec_line(w) for w in app.windows)
         if app.hung:
             Session._touch(stem + ".hang")
+        if app.single:
+            Session._touch(stem + ".single")
+        if app.starts:
+            with open(stem + ".start", "w", encoding="utf-8") as f:
+                f.write(app.starts.name + ".exe")
         return stem
 
     def plant(self, directory, program, names):
@@ -616,6 +659,9 @@ class Runner:
                 args.append(windows_path(self.app_stem(directory, a) + ".exe"))
             elif isinstance(a, Missing):
                 args.append(windows_path(os.path.join(directory, a.name)))
+            elif isinstance(a, Again):
+                running = next(app for app in scenario.others if app.name == a.name)
+                args.append(windows_path(self.app_stem(directory, running) + ".exe"))
             elif isinstance(a, File):
                 args.append(windows_path(os.path.join(directory, a.name)))
             else:
@@ -673,13 +719,15 @@ class Runner:
         if scenario.watch:
             return self.run_watch(scenario, directory)
         launched = [a for a in scenario.args if isinstance(a, App)]
+        # Started by a launched stub, in its folder.
+        children = [dataclasses.replace(a.starts, dir=a.dir) for a in launched if a.starts]
         for f in (a for a in scenario.args if isinstance(a, File)):
             with open(os.path.join(directory, f.name), "wb") as out:
                 out.write(f.content)
         stems = {}
         for app in scenario.others:
             stems[id(app)] = self.prepare_app(directory, app, launched=False)
-        for app in launched:
+        for app in launched + children:
             stems[id(app)] = self.prepare_app(directory, app, launched=True)
 
         started = []
@@ -724,14 +772,20 @@ class Runner:
             for app in launched:
                 if not os.path.exists(stems[id(app)] + ".ready"):
                     failures.append(f"{app.name}.exe was not launched")
-            reports = self.collect(scenario.others + launched, stems)
+            # A run that ended too early must show as windows left where
+            # they opened, not as windows that never came.
+            self.wait_for_late_windows(scenario.others + launched + children, stems)
+            for app in children:
+                if not os.path.exists(stems[id(app)] + ".ready"):
+                    failures.append(f"{app.name}.exe was not started")
+            reports = self.collect(scenario.others + launched + children, stems)
         finally:
-            for app in scenario.others + launched:
+            for app in scenario.others + launched + children:
                 Session._touch(stems[id(app)] + ".quit")
             for process in started + ([boxes] if boxes else []):
                 self.session.finish(process, 5)
 
-        for app in scenario.others + launched:
+        for app in scenario.others + launched + children:
             report = reports.get(id(app))
             if report is not None:
                 failures += self.check_app(app, *report, launched=any(app is a for a in launched),
@@ -781,6 +835,19 @@ class Runner:
             with open(path, encoding="utf-8") as f:
                 got = [line.rstrip("\n") for line in f]
         return [] if got == wanted else [f"events {got}, wanted {wanted}"]
+
+    @staticmethod
+    def wait_for_late_windows(apps, stems, timeout=10):
+        """Waits until every window that its program makes late has been
+        made, or the time is up."""
+        deadline = time.monotonic() + timeout
+        for app in apps:
+            late = {index for index, win in enumerate(app.windows) if win.after}
+            path = stems[id(app)] + ".ready"
+            while late and time.monotonic() < deadline:
+                if os.path.exists(path) and late <= set(read_report(path)["windows"]):
+                    break
+                time.sleep(0.05)
 
     def collect(self, apps, stems):
         """Tells every helper to quit and reads its reports: (ready, final)."""

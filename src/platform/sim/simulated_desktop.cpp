@@ -271,13 +271,25 @@ bool SimulatedDesktop::ShellExecuteExW(ShellExecuteInfo* info) {
     if (found->second.Result == LaunchResult::Success && (info->fMask & SEE_MASK_NOCLOSEPROCESS) != 0) {
         info->hProcess = NextProcess += 4;
         Processes[info->hProcess] = found->second.ProcessId;
+        const std::uint32_t id = found->second.ProcessId;
+        if (std::none_of(RunningProcesses.begin(), RunningProcesses.end(),
+                         [id](const SimProcess& p) { return p.ProcessId == id; }))
+            StartProcess(id, OwnProcessId,
+                         found->second.ImagePath.empty() ? launch.File : found->second.ImagePath);
     }
     return true;
 }
 
 std::uint32_t SimulatedDesktop::WaitForInputIdle(ProcessHandle process, std::uint32_t) {
     Waits.push_back(process);
-    return Processes.count(process) != 0 ? 0 : INFINITE;
+    const auto handle = Processes.find(process);
+    if (handle == Processes.end()) return INFINITE;
+    for (const auto& [file, program] : Programs)
+        if (program.ProcessId == handle->second && program.IdleAfterMs != 0) {
+            Advance(program.IdleAfterMs);
+            break;
+        }
+    return 0;
 }
 
 std::uint32_t SimulatedDesktop::GetProcessId(ProcessHandle process) {
@@ -287,7 +299,9 @@ std::uint32_t SimulatedDesktop::GetProcessId(ProcessHandle process) {
 
 bool SimulatedDesktop::CloseHandle(std::uintptr_t handle) {
     ClosedHandles.push_back(handle);
-    if (Files.erase(handle) != 0 || Mutexes.erase(handle) != 0 || handle == ConsoleHandle) return true;
+    if (Files.erase(handle) != 0 || Mutexes.erase(handle) != 0 || OpenSnapshots.erase(handle) != 0 ||
+        handle == ConsoleHandle)
+        return true;
     return Processes.erase(handle) != 0;
 }
 
@@ -308,6 +322,7 @@ int SimulatedDesktop::GetClassNameW(WindowHandle window, char16_t* buffer, int s
 bool SimulatedDesktop::EnumWindows(EnumWindowsProc proc, std::intptr_t param) {
     ++Enumerations;
     PassTimes.push_back(Clock);
+    EnumerationCallbacks.push_back(proc);
     // By handle, so that windows added meanwhile do not invalidate the walk.
     std::vector<WindowHandle> handles;
     for (const SimWindow& window : Windows)
@@ -996,6 +1011,104 @@ std::uint32_t SimulatedDesktop::WaitForSingleObject(std::uintptr_t handle, std::
 bool SimulatedDesktop::ReleaseMutex(std::uintptr_t mutex) {
     const auto found = Mutexes.find(mutex);
     return found != Mutexes.end() && OwnedMutexes.erase(found->second) != 0;
+}
+
+// ---- Launch follow-up ----------------------------------------------------
+
+void SimulatedDesktop::At(std::uint64_t time, std::function<void()> happen) {
+    Schedule.emplace(time, std::move(happen));
+}
+
+void SimulatedDesktop::StartProcess(std::uint32_t processId, std::uint32_t parentId, std::u16string imagePath) {
+    RunningProcesses.push_back({processId, parentId, std::move(imagePath)});
+}
+
+void SimulatedDesktop::EndProcess(std::uint32_t processId) {
+    std::erase_if(RunningProcesses, [processId](const SimProcess& p) { return p.ProcessId == processId; });
+    std::erase_if(Windows, [processId](const SimWindow& w) { return w.ProcessId == processId; });
+}
+
+void SimulatedDesktop::Advance(std::uint64_t milliseconds) {
+    Clock += milliseconds;
+    // One at a time: what happens may schedule more, also for times already passed.
+    while (!Schedule.empty() && Schedule.begin()->first <= Clock) {
+        const std::function<void()> happen = std::move(Schedule.begin()->second);
+        Schedule.erase(Schedule.begin());
+        happen();
+    }
+}
+
+std::uintptr_t SimulatedDesktop::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t) {
+    ++Snapshots;
+    if (SnapshotFails || (flags & TH32CS_SNAPPROCESS) == 0) return InvalidHandleValue;
+    const std::uintptr_t handle = NextSnapshot += 4;
+    OpenSnapshots[handle] = {RunningProcesses, 0};
+    return handle;
+}
+
+bool SimulatedDesktop::FillEntry(std::uintptr_t snapshot, ProcessEntry* entry) {
+    const auto found = OpenSnapshots.find(snapshot);
+    if (found == OpenSnapshots.end() || entry->dwSize != ProcessEntrySize) return false;
+    Snapshot& taken = found->second;
+    if (taken.Next >= taken.Entries.size()) return false;
+    const SimProcess& process = taken.Entries[taken.Next++];
+    *entry = ProcessEntry{.dwSize = ProcessEntrySize,
+                          .th32ProcessID = process.ProcessId,
+                          .th32ParentProcessID = process.ParentId};
+    // The file name alone, as the platform gives it.
+    const std::size_t slash = process.ImagePath.find_last_of(u"\\/");
+    CopyOut(process.ImagePath.substr(slash == std::u16string::npos ? 0 : slash + 1), entry->szExeFile,
+            static_cast<int>(std::size(entry->szExeFile)));
+    return true;
+}
+
+bool SimulatedDesktop::Process32FirstW(std::uintptr_t snapshot, ProcessEntry* entry) {
+    const auto found = OpenSnapshots.find(snapshot);
+    if (found != OpenSnapshots.end()) found->second.Next = 0;
+    return FillEntry(snapshot, entry);
+}
+
+bool SimulatedDesktop::Process32NextW(std::uintptr_t snapshot, ProcessEntry* entry) { return FillEntry(snapshot, entry); }
+
+ProcessHandle SimulatedDesktop::OpenProcess(std::uint32_t, bool, std::uint32_t processId) {
+    OpenedProcesses.push_back(processId);
+    if (std::none_of(RunningProcesses.begin(), RunningProcesses.end(),
+                     [processId](const SimProcess& p) { return p.ProcessId == processId; }))
+        return 0;
+    const ProcessHandle handle = NextProcess += 4;
+    Processes[handle] = processId;
+    return handle;
+}
+
+bool SimulatedDesktop::QueryFullProcessImageNameW(ProcessHandle process, std::uint32_t, char16_t* buffer,
+                                                  std::uint32_t* size) {
+    const auto handle = Processes.find(process);
+    if (handle == Processes.end()) return false;
+    // A process that has ended no longer answers for its image here.
+    const auto running = std::find_if(RunningProcesses.begin(), RunningProcesses.end(),
+                                      [&](const SimProcess& p) { return p.ProcessId == handle->second; });
+    if (running == RunningProcesses.end() || running->ImagePath.size() >= *size) return false;
+    *size = static_cast<std::uint32_t>(CopyOut(running->ImagePath, buffer, static_cast<int>(*size)));
+    return true;
+}
+
+WindowHandle SimulatedDesktop::GetForegroundWindow() { return Foreground; }
+
+WindowHandle SimulatedDesktop::GetWindow(WindowHandle window, std::uint32_t command) {
+    const SimWindow* w = Find(window);
+    return w != nullptr && command == GW_OWNER ? w->Owner : 0;
+}
+
+std::int32_t SimulatedDesktop::GetWindowLongW(WindowHandle window, std::int32_t index) {
+    const SimWindow* w = Find(window);
+    if (w == nullptr) return 0;
+    if (index == GWL_STYLE) return static_cast<std::int32_t>(w->Style);
+    return index == GWL_EXSTYLE ? static_cast<std::int32_t>(w->ExStyle) : 0;
+}
+
+void SimulatedDesktop::Sleep(std::uint32_t milliseconds) {
+    Sleeps.push_back(milliseconds);
+    Advance(milliseconds);
 }
 
 }  // namespace tessel

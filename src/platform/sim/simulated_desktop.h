@@ -38,6 +38,10 @@ struct SimWindow {
     bool MoveFails = false;
     int MovesUntilMarginsChange = -1;  // after this many moves the margins become NewMargins
     Rect NewMargins;
+    // What the launch follow-up reads of a window.
+    WindowHandle Owner = 0;
+    std::uint32_t Style = 0x00CF0000;  // WS_OVERLAPPEDWINDOW: a title bar; a splash screen has none
+    std::uint32_t ExStyle = 0;
 
     Rect WindowRect() const {
         return {ClampToInt32(std::int64_t{Frame.Left} - Margins.Left), ClampToInt32(std::int64_t{Frame.Top} - Margins.Top),
@@ -58,6 +62,15 @@ struct SimProgram {
     LaunchResult Result = LaunchResult::Success;
     std::uint32_t ProcessId = 0;
     std::vector<SimWindow> Windows;  // created by the launch
+    std::u16string ImagePath;        // the executable the process runs; empty: the launched file itself
+    std::uint32_t IdleAfterMs = 0;   // how long WaitForInputIdle takes on the clock
+};
+
+/// A process as a snapshot lists it.
+struct SimProcess {
+    std::uint32_t ProcessId = 0;
+    std::uint32_t ParentId = 0;
+    std::u16string ImagePath;
 };
 
 struct SimMove {
@@ -233,6 +246,37 @@ public:
     [[noreturn]] void ExitProcess(std::uint32_t exitCode) override;
     bool RunUnderExceptionFrame(void (*body)(), FrameHandler handler) override;
 
+    // Launch follow-up: the processes that run, and what happens when on the
+    // clock (below), which Sleep and the wait for input idle advance, so that
+    // a test plays seconds of a program's start without sleeping.
+    std::vector<SimProcess> RunningProcesses;  // a launch with a handle adds its process
+    std::uint32_t OwnProcessId = 1000;         // the system's own: the parent of every launch, the owner of its window
+    WindowHandle Foreground = 0;
+    bool SnapshotFails = false;
+    std::vector<std::uint32_t> Sleeps;
+    std::vector<EnumWindowsProc> EnumerationCallbacks;  // the callback of each EnumWindows call
+    int Snapshots = 0;                                  // taken with CreateToolhelp32Snapshot
+    std::vector<std::uint32_t> OpenedProcesses;         // the ids asked for with OpenProcess
+
+    /// Runs `happen` once the clock has reached `time`.
+    void At(std::uint64_t time, std::function<void()> happen);
+    void StartProcess(std::uint32_t processId, std::uint32_t parentId, std::u16string imagePath);
+    /// The process ends and its windows are destroyed; handles to it stay valid.
+    void EndProcess(std::uint32_t processId);
+    /// Process and snapshot handles given out and not closed.
+    std::size_t OpenHandles() const { return Processes.size() + OpenSnapshots.size(); }
+
+    std::uintptr_t CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
+    bool Process32FirstW(std::uintptr_t snapshot, ProcessEntry* entry) override;
+    bool Process32NextW(std::uintptr_t snapshot, ProcessEntry* entry) override;
+    ProcessHandle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
+    bool QueryFullProcessImageNameW(ProcessHandle process, std::uint32_t flags, char16_t* buffer,
+                                    std::uint32_t* size) override;
+    WindowHandle GetForegroundWindow() override;
+    WindowHandle GetWindow(WindowHandle window, std::uint32_t command) override;
+    std::int32_t GetWindowLongW(WindowHandle window, std::int32_t index) override;
+    void Sleep(std::uint32_t milliseconds) override;
+
 private:
     SimWindow* Find(WindowHandle handle);
     // Where each handle last stood in Windows, so that a crowded desktop
@@ -250,8 +294,8 @@ private:
 
 public:
     // Watch mode. The clock only moves when the system waits: GetMessageW
-    // jumps it to the next message or timer, WaitForSingleObject by its
-    // timeout, so a test of minutes takes no time at all.
+    // jumps it to the next message or timer, WaitForSingleObject, Sleep and
+    // WaitForInputIdle by their time, so a test of minutes takes no time at all.
     std::uint64_t Clock = 0;  // GetTickCount64, in milliseconds
     /// Ends the session: GetMessageW answers 0 once nothing is left before it.
     std::uint64_t SessionEnd = 24ull * 60 * 60 * 1000;
@@ -319,7 +363,15 @@ private:
     std::vector<Msg> Queue;          // posted to the system's own windows
     bool QuitPosted = false;
     std::uintptr_t NextMutex = 0x3000;
-    std::uint32_t OwnProcessId = 0x7E55;
+    void Advance(std::uint64_t milliseconds);
+    bool FillEntry(std::uintptr_t snapshot, ProcessEntry* entry);
+    std::multimap<std::uint64_t, std::function<void()>> Schedule;
+    struct Snapshot {
+        std::vector<SimProcess> Entries;
+        std::size_t Next = 0;
+    };
+    std::map<std::uintptr_t, Snapshot> OpenSnapshots;
+    std::uintptr_t NextSnapshot = 0x9000;
 };
 
 // ---- Failure path: the outermost frame, the filter and the exit ----------

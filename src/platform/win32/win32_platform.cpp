@@ -6,6 +6,7 @@
 #include <lm.h>
 #include <shellapi.h>
 #include <shobjidl.h>
+#include <tlhelp32.h>
 
 #include <cstddef>
 #include <exception>
@@ -32,6 +33,9 @@ static_assert(sizeof(ExceptionRecord) == sizeof(EXCEPTION_RECORD) &&
               offsetof(ExceptionRecord, ExceptionAddress) == offsetof(EXCEPTION_RECORD, ExceptionAddress) &&
               offsetof(ExceptionRecord, ExceptionInformation) == offsetof(EXCEPTION_RECORD, ExceptionInformation));
 static_assert(sizeof(ExceptionPointers) == sizeof(EXCEPTION_POINTERS));
+static_assert(sizeof(ProcessEntry) == sizeof(PROCESSENTRY32W) && sizeof(PROCESSENTRY32W) == ProcessEntrySize &&
+              offsetof(ProcessEntry, th32ParentProcessID) == offsetof(PROCESSENTRY32W, th32ParentProcessID) &&
+              offsetof(ProcessEntry, szExeFile) == offsetof(PROCESSENTRY32W, szExeFile));
 
 namespace {
 
@@ -726,5 +730,44 @@ std::uint32_t Win32Platform::WaitForSingleObject(std::uintptr_t handle, std::uin
 }
 
 bool Win32Platform::ReleaseMutex(std::uintptr_t mutex) { return ::ReleaseMutex(Handle(mutex)) != FALSE; }
+
+// ---- Launch follow-up ----------------------------------------------------
+
+std::uintptr_t Win32Platform::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) {
+    return reinterpret_cast<std::uintptr_t>(::CreateToolhelp32Snapshot(flags, processId));
+}
+
+bool Win32Platform::Process32FirstW(std::uintptr_t snapshot, ProcessEntry* entry) {
+    return ::Process32FirstW(Handle(snapshot), reinterpret_cast<PROCESSENTRY32W*>(entry)) != FALSE;
+}
+
+bool Win32Platform::Process32NextW(std::uintptr_t snapshot, ProcessEntry* entry) {
+    return ::Process32NextW(Handle(snapshot), reinterpret_cast<PROCESSENTRY32W*>(entry)) != FALSE;
+}
+
+ProcessHandle Win32Platform::OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) {
+    return reinterpret_cast<ProcessHandle>(::OpenProcess(access, inherit ? TRUE : FALSE, processId));
+}
+
+bool Win32Platform::QueryFullProcessImageNameW(ProcessHandle process, std::uint32_t flags, char16_t* buffer,
+                                               std::uint32_t* size) {
+    DWORD length = *size;
+    const BOOL ok = ::QueryFullProcessImageNameW(Handle(process), flags, W(buffer), &length);
+    *size = length;
+    return ok != FALSE;
+}
+
+WindowHandle Win32Platform::GetForegroundWindow() { return reinterpret_cast<WindowHandle>(::GetForegroundWindow()); }
+
+WindowHandle Win32Platform::GetWindow(WindowHandle window, std::uint32_t command) {
+    return reinterpret_cast<WindowHandle>(::GetWindow(Hwnd(window), command));
+}
+
+std::int32_t Win32Platform::GetWindowLongW(WindowHandle window, std::int32_t index) {
+    return ::GetWindowLongW(Hwnd(window), index);
+}
+
+
+void Win32Platform::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 }  // namespace tessel

@@ -106,6 +106,17 @@ public:
     std::uintptr_t CreateMutexW(const char16_t* name) override;
     std::uint32_t WaitForSingleObject(std::uintptr_t handle, std::uint32_t milliseconds) override;
     bool ReleaseMutex(std::uintptr_t mutex) override;
+    // Launch follow-up.
+    std::uintptr_t CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
+    bool Process32FirstW(std::uintptr_t snapshot, ProcessEntry* entry) override;
+    bool Process32NextW(std::uintptr_t snapshot, ProcessEntry* entry) override;
+    ProcessHandle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t processId) override;
+    bool QueryFullProcessImageNameW(ProcessHandle process, std::uint32_t flags, char16_t* buffer,
+                                    std::uint32_t* size) override;
+    WindowHandle GetForegroundWindow() override;
+    WindowHandle GetWindow(WindowHandle window, std::uint32_t command) override;
+    std::int32_t GetWindowLongW(WindowHandle window, std::int32_t index) override;
+    void Sleep(std::uint32_t milliseconds) override;
 };
 
 }  // namespace tessel
