@@ -50,8 +50,12 @@ void BM_WatchChanges(benchmark::State& state) {
         // Each change posts the next one, so that no more than one waits.
         int change = 0;
         std::function<void()> next = [&] {
+            // The simulated desktop's records of what it was asked grow with
+            // every pass; they are not the watcher's memory.
             desktop.Moves.clear();
             desktop.PassTimes.clear();
+            desktop.EnumerationCallbacks.clear();
+            desktop.AppBarMessages.clear();
             desktop.Pings.clear();
             if (++change == 1) handlesFirst = WatcherHandles(desktop), heapFirst = HeapInUse();
             if (change == Changes + 1) {
