@@ -430,7 +430,8 @@ public:
     virtual std::uintptr_t CreateMutexW(const char16_t* name) = 0;
     virtual std::uint32_t WaitForSingleObject(std::uintptr_t handle, std::uint32_t milliseconds) = 0;
     virtual bool ReleaseMutex(std::uintptr_t mutex) = 0;
-    // Launch follow-up.
+
+    // Launch follow-up; its clock is GetTickCount64 above.
     /// InvalidHandleValue on failure; released with CloseHandle.
     virtual std::uintptr_t CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) = 0;
     /// `entry->dwSize` is set to ProcessEntrySize before the first call.

@@ -767,7 +767,6 @@ std::int32_t Win32Platform::GetWindowLongW(WindowHandle window, std::int32_t ind
     return ::GetWindowLongW(Hwnd(window), index);
 }
 
-
 void Win32Platform::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 }  // namespace tessel

@@ -106,6 +106,7 @@ public:
     std::uintptr_t CreateMutexW(const char16_t* name) override;
     std::uint32_t WaitForSingleObject(std::uintptr_t handle, std::uint32_t milliseconds) override;
     bool ReleaseMutex(std::uintptr_t mutex) override;
+
     // Launch follow-up.
     std::uintptr_t CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
     bool Process32FirstW(std::uintptr_t snapshot, ProcessEntry* entry) override;
