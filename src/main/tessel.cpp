@@ -70,9 +70,9 @@ void CheckModes(const TModeOptions& options, const TStringList& programs) {
     const auto withProgram = [&](const std::u16string& option) {
         Raise<EArgumentException>(FormatText(LoadResString(SOptionWithProgram), {option, programs.Strings(0)}));
     };
+    if (!options.Watching.empty() && !options.Quitting.empty()) conflict(options.Watching, options.Quitting);
     for (const std::u16string* mode : {&options.Watching, &options.Quitting}) {
         if (mode->empty()) continue;
-        if (mode == &options.Watching && !options.Quitting.empty()) conflict(*mode, options.Quitting);
         if (!options.Listing.empty()) conflict(*mode, options.Listing);
         if (programs.Count() != 0) withProgram(*mode);
     }

@@ -935,7 +935,7 @@ int SimulatedDesktop::GetMessageW(Msg* message) {
         const bool change = !Changes.empty() && (timer == Timers.end() || Changes.front().At <= timer->second.first);
         const std::uint64_t at = change ? Changes.front().At : timer != Timers.end() ? timer->second.first : SessionEnd + 1;
         if (at > SessionEnd) return 0;
-        Clock = std::max(Clock, at);
+        if (at > Clock) Advance(at - Clock);
         if (!change) {
             ++TimerMessages;
             timer->second.first = Clock + timer->second.second;
@@ -1001,7 +1001,7 @@ std::uint32_t SimulatedDesktop::WaitForSingleObject(std::uintptr_t handle, std::
     const auto mutex = Mutexes.find(handle);
     if (mutex == Mutexes.end()) return 0xFFFFFFFF;  // WAIT_FAILED
     if (OtherWatcher && OtherWatcher->Mutex == mutex->second) {
-        Clock += milliseconds;
+        Advance(milliseconds);
         return WAIT_TIMEOUT;
     }
     OwnedMutexes.insert(mutex->second);

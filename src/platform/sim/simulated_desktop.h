@@ -363,6 +363,8 @@ private:
     std::vector<Msg> Queue;          // posted to the system's own windows
     bool QuitPosted = false;
     std::uintptr_t NextMutex = 0x3000;
+    /// The one way the clock moves, so that whatever `At` scheduled happens
+    /// on time whichever wait moved it.
     void Advance(std::uint64_t milliseconds);
     bool FillEntry(std::uintptr_t snapshot, ProcessEntry* entry);
     std::multimap<std::uint64_t, std::function<void()>> Schedule;
